@@ -15,3 +15,10 @@ if(MORVALE_SANITIZE)
   target_compile_options(morvale_options INTERFACE -fsanitize=${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(morvale_options INTERFACE -fsanitize=${_san})
 endif()
+
+# Wire, files and model hold GBK bytes, so narrow string literals (fixed Chinese texts, log heads) are
+# compiled to GBK. Clang only knows UTF-8; it is used for the fuzzers, where the bytes of fixed texts do
+# not matter.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(morvale_options INTERFACE -finput-charset=UTF-8 -fexec-charset=GBK)
+endif()
