@@ -22,3 +22,8 @@ endif()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(morvale_options INTERFACE -finput-charset=UTF-8 -fexec-charset=GBK)
 endif()
+
+# Fuzzing instruments every library for coverage; only the fuzz targets link libFuzzer's main.
+if(MORVALE_FUZZ)
+  target_compile_options(morvale_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
