@@ -10,7 +10,8 @@
 
 namespace morvale::cli {
 
-const char* const kDecodeUsage = "morvale-cli decode [FILE]   decode a reply body from FILE (or standard input, or -)";
+const char* const kDecodeUsage =
+    "morvale-cli decode [FILE]   decode a reply body from FILE (or standard input, or -)";
 
 namespace {
 
@@ -52,7 +53,8 @@ int DecodeCommand(const std::vector<std::string>& args, const CommandStreams& io
         readErrno = errno;
     }
     if (!body) {
-        std::fprintf(io.err, "morvale-cli decode: cannot read %s: %s\n", name.c_str(), std::strerror(readErrno));
+        std::fprintf(io.err, "morvale-cli decode: cannot read %s: %s\n", name.c_str(),
+                     std::strerror(readErrno));
         return kExitUsage;
     }
 

@@ -10,7 +10,7 @@
 namespace morvale::cli {
 
 class JsonLine {
-public:
+  public:
     JsonLine& Text(std::string_view key, std::string_view gbk);
     JsonLine& Int(std::string_view key, std::int64_t value);
     JsonLine& Number(std::string_view key, double value);
@@ -22,7 +22,7 @@ public:
     // The object's text, without a line break.
     std::string Str() const;
 
-private:
+  private:
     void Key(std::string_view key);
 
     std::string members_;

@@ -4,7 +4,6 @@ namespace morvale::cli {
 
 namespace {
 
-
 void AddRequest(JsonLine& json, const std::unique_ptr<OutPacket>& request) {
     if (request) {
         json.Object("request", RequestJson(*request));
@@ -132,7 +131,10 @@ JsonLine RequestJson(const OutPacket& request) {
 
 JsonLine PacketJson(const InPacket& packet) {
     JsonLine json;
-    json.Int("kind", packet.kind).Int("seq", packet.seq).Int("length", packet.length).Text("body", packet.body);
+    json.Int("kind", packet.kind)
+        .Int("seq", packet.seq)
+        .Int("length", packet.length)
+        .Text("body", packet.body);
     AddMembers(json, packet);
     return json;
 }

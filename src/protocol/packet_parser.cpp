@@ -31,36 +31,60 @@ std::unique_ptr<InPacket> Make(PayloadReader& in) {
 
 std::unique_ptr<InPacket> MakeForType(std::int32_t type, PayloadReader& in) {
     switch (type) {
-        case OP_MUSTRELOGIN: return Make<InOpMustReLoginPacket>(in);
-        case DOWN_CHECKSITE: return Make<InCheckSitePacket>(in);
-        case DOWN_REGSITE: return Make<InRegSitePacket>(in);
-        case DOWN_LOGINSERVER: return Make<InLoginServerPacket>(in);
-        case DOWN_LOGIN: return Make<InLoginPacket>(in);
-        case DOWN_VISITOR_ADD: return Make<InVisitorAddPacket>(in);
-        case DOWN_VISITOR_CHANGE_PAGE: return Make<InVisitorChangePagePacket>(in);
-        case DOWN_VISITOR_CALL: return Make<InVisitorCallPacket>(in);
-        case DOWN_VISITOR_CHAT: return Make<InVisitorChatPacket>(in);
-        case DOWN_VISITOR_LEFT: return Make<InVisitorLeftPacket>(in);
-        case DOWN_VISITOR_MSG: return Make<InVisitorMsgPacket>(in);
-        case DOWN_VISITOR_ENDCHAT: return Make<InVisitorEndChatPacket>(in);
-        case DOWN_VISITOR_ALL: return Make<InVisitorAllPacket>(in);
-        case DOWN_FAQ_CHANGED: return Make<InFAQXmlPacket>(in);
-        case DOWN_FAQ_UPOK: return Make<InFAQUpOKPacket>(in);
-        case DOWN_OP_LOGIN: return Make<InOpLoginPacket>(in);
-        case DOWN_VISITOR_PREMSG: return Make<InVisitorPreMsgPacket>(in);
-        case DOWN_VISITOR_GUEST: return Make<InVisitorGuestPacket>(in);
-        case DOWN_VISITOR_CHAT_CONTENT: return Make<InVisitorChatContentPacket>(in);
-        case DOWN_VISITOR_ENDCALL: return Make<InVisitorEndCallPacket>(in);
-        case DOWN_LEAVEMSG_COUNT: return Make<InLeaveMsgPacket>(in);
-        case DOWN_VISITOR_TRANSFER: return Make<InVisitorTransferPacket>(in);
+        case OP_MUSTRELOGIN:
+            return Make<InOpMustReLoginPacket>(in);
+        case DOWN_CHECKSITE:
+            return Make<InCheckSitePacket>(in);
+        case DOWN_REGSITE:
+            return Make<InRegSitePacket>(in);
+        case DOWN_LOGINSERVER:
+            return Make<InLoginServerPacket>(in);
+        case DOWN_LOGIN:
+            return Make<InLoginPacket>(in);
+        case DOWN_VISITOR_ADD:
+            return Make<InVisitorAddPacket>(in);
+        case DOWN_VISITOR_CHANGE_PAGE:
+            return Make<InVisitorChangePagePacket>(in);
+        case DOWN_VISITOR_CALL:
+            return Make<InVisitorCallPacket>(in);
+        case DOWN_VISITOR_CHAT:
+            return Make<InVisitorChatPacket>(in);
+        case DOWN_VISITOR_LEFT:
+            return Make<InVisitorLeftPacket>(in);
+        case DOWN_VISITOR_MSG:
+            return Make<InVisitorMsgPacket>(in);
+        case DOWN_VISITOR_ENDCHAT:
+            return Make<InVisitorEndChatPacket>(in);
+        case DOWN_VISITOR_ALL:
+            return Make<InVisitorAllPacket>(in);
+        case DOWN_FAQ_CHANGED:
+            return Make<InFAQXmlPacket>(in);
+        case DOWN_FAQ_UPOK:
+            return Make<InFAQUpOKPacket>(in);
+        case DOWN_OP_LOGIN:
+            return Make<InOpLoginPacket>(in);
+        case DOWN_VISITOR_PREMSG:
+            return Make<InVisitorPreMsgPacket>(in);
+        case DOWN_VISITOR_GUEST:
+            return Make<InVisitorGuestPacket>(in);
+        case DOWN_VISITOR_CHAT_CONTENT:
+            return Make<InVisitorChatContentPacket>(in);
+        case DOWN_VISITOR_ENDCALL:
+            return Make<InVisitorEndCallPacket>(in);
+        case DOWN_LEAVEMSG_COUNT:
+            return Make<InLeaveMsgPacket>(in);
+        case DOWN_VISITOR_TRANSFER:
+            return Make<InVisitorTransferPacket>(in);
         // 124 (a finished download) is made by the download worker only, never taken from the wire.
-        default: return Make<InUnknownPacket>(in);
+        default:
+            return Make<InUnknownPacket>(in);
     }
 }
 
 }  // namespace
 
-DecodeResult DecodePacket(std::int32_t type, std::int32_t seq, std::int32_t length, std::string_view payload) {
+DecodeResult DecodePacket(std::int32_t type, std::int32_t seq, std::int32_t length,
+                          std::string_view payload) {
     PayloadReader in(length, seq, payload);
     DecodeResult result;
     result.packet = MakeForType(type, in);

@@ -39,7 +39,7 @@ const T& As(const std::unique_ptr<InPacket>& packet) {
 
 // Collects the log sink's lines while a test runs.
 class LogCapture {
-public:
+  public:
     LogCapture() : file_(std::tmpfile()) { SetLogEcho(file_); }
     ~LogCapture() {
         SetLogEcho(nullptr);
@@ -55,12 +55,18 @@ public:
         return text;
     }
 
-private:
+  private:
     std::FILE* file_;
 };
 
 TEST(ParsePackets, FailedLoginFromTheWire) {
-    InPacketList packets = ParsePackets(std::string("\x02" "104\x05" "7\x05" "3\x05" "0\x06" "x\x03"));
+    InPacketList packets =
+        ParsePackets(std::string("\x02"
+                                 "104\x05"
+                                 "7\x05"
+                                 "3\x05"
+                                 "0\x06"
+                                 "x\x03"));
     ASSERT_EQ(packets.size(), 1u);
     const auto& login = As<InLoginPacket>(packets[0]);
     EXPECT_EQ(login.kind, DOWN_LOGIN);
@@ -74,8 +80,8 @@ TEST(ParsePackets, FailedLoginFromTheWire) {
 }
 
 TEST(ParsePackets, SuccessfulLoginFillsEverySessionMember) {
-    std::string payload = Fields({"1", "sess42", "asp7", "demo", "op9", "op01", "小王", "1", "/faq/demo.xml", "3",
-                                  "15000"});
+    std::string payload =
+        Fields({"1", "sess42", "asp7", "demo", "op9", "op01", "小王", "1", "/faq/demo.xml", "3", "15000"});
     InPacketList packets = ParsePackets(Frame("104", "1", payload));
     ASSERT_EQ(packets.size(), 1u);
     const auto& login = As<InLoginPacket>(packets[0]);
@@ -138,8 +144,12 @@ TEST(ParsePackets, WholePayloadKinds) {
         InPacketList packets = ParsePackets(c.frame);
         ASSERT_EQ(packets.size(), 1u);
         ASSERT_EQ(packets[0]->kind, c.kind);
-        if (c.kind == DOWN_CHECKSITE) EXPECT_EQ(As<InCheckSitePacket>(packets[0]).ok, c.ok);
-        if (c.kind == DOWN_REGSITE) EXPECT_EQ(As<InRegSitePacket>(packets[0]).ok, c.ok);
+        if (c.kind == DOWN_CHECKSITE) {
+            EXPECT_EQ(As<InCheckSitePacket>(packets[0]).ok, c.ok);
+        }
+        if (c.kind == DOWN_REGSITE) {
+            EXPECT_EQ(As<InRegSitePacket>(packets[0]).ok, c.ok);
+        }
         if (c.kind == DOWN_LOGINSERVER) {
             EXPECT_EQ(As<InLoginServerPacket>(packets[0]).ok, c.ok);
             EXPECT_EQ(As<InLoginServerPacket>(packets[0]).serverUrl, c.serverUrl);
@@ -153,10 +163,10 @@ TEST(ParsePackets, VisitorEvents) {
               Fields({"v1", "10.0.0.1", "0", "g1", "老客户", "北京", "首页", "http://s/", "http://r/", "百度",
                       "空调"})) +
         Frame("107", "2", Fields({"v1", "86400", "http://s/b", "产品"})) +
-        Frame("110", "3", Fields({"v1,v2", "60"})) +
-        Frame("126", "4", Fields({"v1", "0", "你好"})) + Frame("115", "5", Fields({"v1", "0"})) +
-        Frame("125", "6", Fields({"op9", "sess2", "0"})) + Frame("119", "7", "<vs><v a=\"1\"/></vs>") +
-        Frame("122", "8", "/faq/x.xml") + Frame("123", "9", "") + Frame("6", "10", "ignored");
+        Frame("110", "3", Fields({"v1,v2", "60"})) + Frame("126", "4", Fields({"v1", "0", "你好"})) +
+        Frame("115", "5", Fields({"v1", "0"})) + Frame("125", "6", Fields({"op9", "sess2", "0"})) +
+        Frame("119", "7", "<vs><v a=\"1\"/></vs>") + Frame("122", "8", "/faq/x.xml") + Frame("123", "9", "") +
+        Frame("6", "10", "ignored");
     InPacketList packets = ParsePackets(text);
     ASSERT_EQ(packets.size(), 10u);
 
@@ -263,12 +273,14 @@ TEST(ParsePackets, PlainMessagesAreEscapedHtmlMessagesAreNot) {
 }
 
 TEST(ParsePackets, ConversionErrorKeepsEarlierPacketsAndLogsTheReply) {
-    std::string text = Frame("132", "1", "4") + Frame("115", "2", Fields({"v1", "abc"})) + Frame("132", "3", "9");
+    std::string text =
+        Frame("132", "1", "4") + Frame("115", "2", Fields({"v1", "abc"})) + Frame("132", "3", "9");
     LogCapture log;
     InPacketList packets = ParsePackets(text);
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(As<InLeaveMsgPacket>(packets[0]).count, 4);
-    std::string expected = "[Packet] Error [PacketParser]'abc' is not a valid integer value ---->>> Content=" + text;
+    std::string expected =
+        "[Packet] Error [PacketParser]'abc' is not a valid integer value ---->>> Content=" + text;
     EXPECT_NE(log.Text().find(expected), std::string::npos) << log.Text();
 }
 
@@ -297,9 +309,8 @@ TEST(ParsePackets, BadNumbersAndMissingFieldsStopTheParse) {
 }
 
 TEST(ParsePackets, NumbersWithinRangeAndSigns) {
-    InPacketList packets =
-        ParsePackets(Frame("132", "1", "-2147483648") + Frame("132", "1", "+7") +
-                     Frame("125", "1", Fields({"op", "s", "4102444800"})));
+    InPacketList packets = ParsePackets(Frame("132", "1", "-2147483648") + Frame("132", "1", "+7") +
+                                        Frame("125", "1", Fields({"op", "s", "4102444800"})));
     ASSERT_EQ(packets.size(), 3u);
     EXPECT_EQ(As<InLeaveMsgPacket>(packets[0]).count, -2147483647 - 1);
     EXPECT_EQ(As<InLeaveMsgPacket>(packets[1]).count, 7);
@@ -308,7 +319,8 @@ TEST(ParsePackets, NumbersWithinRangeAndSigns) {
 }
 
 TEST(ParsePackets, MissingTextFieldsDecodeAsEmpty) {
-    InPacketList packets = ParsePackets(Frame("104", "1", "0") + Frame("127", "1", "") + Frame("119", "1", ""));
+    InPacketList packets =
+        ParsePackets(Frame("104", "1", "0") + Frame("127", "1", "") + Frame("119", "1", ""));
     ASSERT_EQ(packets.size(), 3u);
     EXPECT_FALSE(As<InLoginPacket>(packets[0]).ok);
     EXPECT_EQ(As<InLoginPacket>(packets[0]).errorText, "");
@@ -318,7 +330,11 @@ TEST(ParsePackets, MissingTextFieldsDecodeAsEmpty) {
 
 TEST(ParsePackets, MalformedHeaderEndsTheParse) {
     LogCapture log;
-    std::string text = Frame("132", "1", "1") + "\x02" "132\x05" "2\x03" + Frame("132", "3", "3");
+    std::string text = Frame("132", "1", "1") +
+                       "\x02"
+                       "132\x05"
+                       "2\x03" +
+                       Frame("132", "3", "3");
     InPacketList packets = ParsePackets(text);
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_NE(log.Text().find("[Packet] Error [ParsePackets]Catch (...) Exception"), std::string::npos);
@@ -327,24 +343,53 @@ TEST(ParsePackets, MalformedHeaderEndsTheParse) {
 TEST(ParsePackets, PayloadLengthGovernsTheBytesTaken) {
     // Start and separator bytes inside a payload belong to it; the search for the next frame resumes
     // at the end byte.
-    InPacketList inner = ParsePackets(std::string("\x02" "122\x05" "1\x05" "5\x05" "a\x02" "b\x05" "c\x03"));
+    InPacketList inner =
+        ParsePackets(std::string("\x02"
+                                 "122\x05"
+                                 "1\x05"
+                                 "5\x05"
+                                 "a\x02"
+                                 "b\x05"
+                                 "c\x03"));
     ASSERT_EQ(inner.size(), 1u);
-    EXPECT_EQ(inner[0]->body, "a\x02" "b\x05" "c");
-    EXPECT_EQ(As<InFAQXmlPacket>(inner[0]).faqUrl, "a\x02" "b\x05" "c");
+    EXPECT_EQ(inner[0]->body,
+              "a\x02"
+              "b\x05"
+              "c");
+    EXPECT_EQ(As<InFAQXmlPacket>(inner[0]).faqUrl,
+              "a\x02"
+              "b\x05"
+              "c");
 
     // A short length leaves the rest of the frame unread.
-    InPacketList shorter = ParsePackets(std::string("\x02" "122\x05" "1\x05" "2\x05" "abcdef\x03"));
+    InPacketList shorter =
+        ParsePackets(std::string("\x02"
+                                 "122\x05"
+                                 "1\x05"
+                                 "2\x05"
+                                 "abcdef\x03"));
     ASSERT_EQ(shorter.size(), 1u);
     EXPECT_EQ(shorter[0]->body, "ab");
     EXPECT_EQ(shorter[0]->length, 2);
 
     // A length beyond the frame takes the frame up to and including its end byte, never more.
-    InPacketList longer = ParsePackets(std::string("\x02" "122\x05" "1\x05" "99999999999\x05" "ab\x03" "cd"));
+    InPacketList longer =
+        ParsePackets(std::string("\x02"
+                                 "122\x05"
+                                 "1\x05"
+                                 "99999999999\x05"
+                                 "ab\x03"
+                                 "cd"));
     ASSERT_EQ(longer.size(), 1u);
     EXPECT_EQ(longer[0]->body, "ab\x03");
 
     // An unterminated last frame runs to the end of the text.
-    InPacketList open = ParsePackets(std::string("\x02" "122\x05" "1\x05" "10\x05" "abc"));
+    InPacketList open =
+        ParsePackets(std::string("\x02"
+                                 "122\x05"
+                                 "1\x05"
+                                 "10\x05"
+                                 "abc"));
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(open[0]->body, "abc");
 }
@@ -358,7 +403,9 @@ TEST(ParsePackets, RepliesWithoutFramesGiveNothingAndLogNothing) {
 }
 
 TEST(PayloadReader, SplitKeepsEmptyFields) {
-    PayloadReader in(5, 1, "a\x06\x06" "b\x06");
+    PayloadReader in(5, 1,
+                     "a\x06\x06"
+                     "b\x06");
     in.SplitFields();
     ASSERT_EQ(in.FieldCount(), 4u);
     EXPECT_EQ(in.Text(1), "a");
