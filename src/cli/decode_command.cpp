@@ -1,10 +1,13 @@
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/packet_json.h"
+#include "core/gbk.h"
 #include "core/log.h"
 #include "protocol/in_packet.h"
 
@@ -58,11 +61,21 @@ int DecodeCommand(const std::vector<std::string>& args, const CommandStreams& io
         return kExitUsage;
     }
 
-    // Parser complaints belong to whoever reads the output, not to a log file beside the tool.
+    // Parser complaints go to standard error, not to a log file beside the tool. The sink writes GBK;
+    // its lines are collected and converted like the output so the terminal shows them readably.
     SetLogFilePath("");
-    SetLogEcho(io.err);
+    char* logText = nullptr;
+    std::size_t logSize = 0;
+    std::FILE* logStream = open_memstream(&logText, &logSize);
+    SetLogEcho(logStream);
     InPacketList packets = ParsePackets(*body);
     SetLogEcho(nullptr);
+    if (logStream != nullptr) {
+        std::fclose(logStream);
+        std::string utf8 = GbkToUtf8(std::string_view(logText, logSize));
+        std::fwrite(utf8.data(), 1, utf8.size(), io.err);
+        std::free(logText);
+    }
 
     for (const auto& packet : packets) {
         std::string line = PacketJson(*packet).Str();
