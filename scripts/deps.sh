@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build and tests need, only those that are missing.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libcurl4-openssl-dev zlib1g-dev libxml2-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
