@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "core/file_config.h"
+#include "core/resources.h"
 #include "core/text_utils.h"
 
 namespace morvale {
@@ -103,6 +105,34 @@ int VersionNumber(int i) {
     const std::vector<std::string> parts = Split(VersionText(), ".");
     if (i < 0 || static_cast<size_t>(i) >= parts.size()) return 0;
     return std::atoi(parts[static_cast<size_t>(i)].c_str());
+}
+
+TFileConfig& Config() {
+    static TFileConfig* store = [] {
+        auto* s = new TFileConfig;
+        OpenSettings(*s, ConfigPath());
+        return s;
+    }();
+    return *store;
+}
+
+void OpenSettings(TFileConfig& store, const std::string& path) {
+    store.SetDefaultResource(kDefaultSettingsResource);
+    store.SetFileName(path);
+    if (!store.Load(true, true)) store.Save();
+}
+
+void ApplyAutoStart() { ApplyAutoStart(Config(), ExePath()); }
+
+void ApplyAutoStart(const TFileConfig& config, const std::string& exePath) {
+    const std::string key = RunKeyPath() + AppTitle();
+    const std::string wanted = exePath + " /hide";
+    const std::optional<std::string> current = RegReadValue(key);
+    if (config.GetInt("general/AutoStart") != 0) {
+        if (current != wanted) RegWriteValue(key, std::string_view(wanted));
+    } else if (current) {
+        RegWriteValue(key, std::nullopt);
+    }
 }
 
 }  // namespace morvale

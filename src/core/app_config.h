@@ -1,6 +1,7 @@
 #pragma once
 
-// The application's fixed names, the locations of its files and its version.
+// The application's fixed names, the locations of its files, its version, the single settings store
+// and the autostart entry.
 //
 // The settings, log and update files take the executable's name with the extension changed. They live
 // next to the executable when its directory is writable; otherwise the settings go to
@@ -11,6 +12,8 @@
 #include <string>
 
 namespace morvale {
+
+class TFileConfig;
 
 std::string AppName();   // "morvale"
 std::string AppTitle();  // "MorVale在线客服" (GBK)
@@ -30,5 +33,18 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
 
 std::string VersionText();  // FileVersionText of the executable: "major.minor.release.build"
 int VersionNumber(int i);   // 0 major, 1 minor, 2 release, 3 build; 0 when missing
+
+// The program's settings store, opened on ConfigPath by OpenSettings at the first call.
+TFileConfig& Config();
+
+// Points store at path with the built-in defaults, loads it (forced, defaults merged) and, when there
+// was no file yet, writes one from the defaults at once.
+void OpenSettings(TFileConfig& store, const std::string& path);
+
+// Brings the autostart entry (RunKeyPath + AppTitle, the executable's path + " /hide") in line with
+// general/AutoStart: written when wanted and missing or different, deleted when not wanted.
+// Failures are ignored: autostart is a convenience.
+void ApplyAutoStart();
+void ApplyAutoStart(const TFileConfig& config, const std::string& exePath);
 
 }  // namespace morvale

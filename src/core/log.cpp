@@ -18,7 +18,6 @@ namespace {
 
 constexpr off_t kRotateSize = 2097152;
 
-// <chrono> cannot be compiled with a GBK execution charset (it holds a "\u00b5s" literal).
 double MonotonicSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/file_config.h"
+#include "core/resources.h"
 #include "core/text_utils.h"
 #include "temp_dir.h"
 
@@ -68,6 +70,124 @@ TEST(FilePathsTest, NextToWritableExecutableElseXdg) {
         EXPECT_EQ(ConfigPath(), dir / "cfg/morvale/" + ChangeFileExt(name, ".ini"));
         EXPECT_EQ(LogFilePath(), dir / "state/morvale/" + ChangeFileExt(name, ".cdd"));
     }
+}
+
+TEST(SettingsTest, FirstStartWritesTheDefaults) {
+    test::TempDir dir;
+    const std::string path = dir / "morvale.ini";
+    TFileConfig c;
+    OpenSettings(c, path);
+    const std::string want = ReplaceAll(*TextResource(kDefaultSettingsResource), "=", " = ");
+    EXPECT_EQ(test::ReadFile(path), want);
+    EXPECT_EQ(c.GetInt("general/FirstRun"), 1);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Sections in the stated order, and only the keys that have a default.
+    std::vector<std::string> order;
+    for (const auto& [name, section] : c.Sections()) order.push_back(name);
+    std::sort(order.begin(), order.end(), [&](const std::string& a, const std::string& b) {
+        return c.Sections().at(a).index < c.Sections().at(b).index;
+    });
+    EXPECT_EQ(order, (std::vector<std::string>{"general", "chat", "net", "sound", "popup", "hotkey", "update",
+                                               "view"}));
+    for (const char* none : {"general/Trace", "general/Debug", "sound/SoundNewCallOther",
+                             "popup/PopupNewCallOther", "view/ShowLeftVisitor", "browser/handle_magnets"}) {
+        EXPECT_FALSE(c.Exists(none)) << none;
+    }
+    const std::pair<const char*, const char*> defaults[] = {
+        {"general/AutoStart", "1"},
+        {"general/AutoLoginPass", ""},
+        {"general/HideLogin", "0"},
+        {"chat/NextChatFocus", "1"},
+        {"net/Proxy", "0"},
+        {"net/ProxyDomain", ""},
+        {"sound/SoundSysinfoWav", ""},
+        {"popup/PopupSysinfo", "1"},
+        {"hotkey/HotKeyNewMsg", "32881"},
+        {"hotkey/HotKeyFAQ", "113"},
+        {"hotkey/KeyNextChat", "32858"},
+        {"hotkey/HotKeySendMsg", "1"},
+        {"update/ExeDownload", "0"},
+        {"view/FontSize", "0"},
+    };
+    for (const auto& [key, value] : defaults) {
+        EXPECT_TRUE(c.Exists(key)) << key;
+        EXPECT_EQ(c.GetString(key), value) << key;
+    }
+}
+
+TEST(SettingsTest, ExistingFileGainsMissingDefaultsOnlyInMemoryUntilSaved) {
+    test::TempDir dir;
+    const std::string path = dir / "morvale.ini";
+    const std::string own = "[general]\r\nAutoStart = 0\r\nFirstRun = 0\r\n";
+    test::WriteFile(path, own);
+    TFileConfig c;
+    OpenSettings(c, path);
+    EXPECT_EQ(test::ReadFile(path), own);  // not rewritten
+    EXPECT_EQ(c.GetInt("general/AutoStart"), 0);
+    EXPECT_EQ(c.GetString("view/FontSize"), "0");
+    ASSERT_TRUE(c.Save());
+    const std::string saved = test::ReadFile(path);
+    EXPECT_EQ(saved.rfind(own, 0), 0u);
+    EXPECT_NE(saved.find("\r\n[view]\r\nFontSize = 0\r\n"), std::string::npos);
+}
+
+TEST(SettingsTest, ConfigLivesInMorvaleHome) {
+    // Config is created once per process, so it is checked in a freshly started copy of this program.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    test::TempDir dir;
+    test::ScopedEnv env("MORVALE_HOME", dir.path());
+    EXPECT_EXIT(
+        {
+            TFileConfig& c = Config();
+            const bool ok = &c == &Config() && c.FileName() == ConfigPath() &&
+                            c.FileName().rfind(dir.path() + "/", 0) == 0 &&
+                            std::filesystem::exists(c.FileName()) && c.GetInt("general/FirstRun") == 1;
+            std::fprintf(stderr, "%s", ok ? "config ok" : "config wrong");
+            std::filesystem::remove_all(dir.path());  // exit skips the destructor
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "config ok");
+}
+
+class ApplyAutoStartTest : public ::testing::Test {
+  protected:
+    std::optional<std::string> Current() { return RegReadValue(RunKeyPath() + AppTitle()); }
+    test::TempDir dir_;
+    test::ScopedEnv xdg_{"XDG_CONFIG_HOME", dir_.path()};
+    std::string entry_ = dir_ / "autostart/morvale.desktop";
+    TFileConfig config_;
+};
+
+TEST_F(ApplyAutoStartTest, WritesRewritesOrDeletes) {
+    config_.SetInt("general/AutoStart", 1);
+    ApplyAutoStart(config_, "/opt/morvale/morvale");
+    EXPECT_EQ(Current(), "/opt/morvale/morvale /hide");
+
+    ApplyAutoStart(config_, "/new/place/morvale");  // an entry for another path is rewritten
+    EXPECT_EQ(Current(), "/new/place/morvale /hide");
+
+    // The same value is left alone: a hand-edited entry stays byte for byte.
+    const std::string edited = test::ReadFile(entry_) + "Comment=mine\n";
+    test::WriteFile(entry_, edited);
+    ApplyAutoStart(config_, "/new/place/morvale");
+    EXPECT_EQ(test::ReadFile(entry_), edited);
+
+    config_.SetInt("general/AutoStart", 0);
+    ApplyAutoStart(config_, "/new/place/morvale");
+    EXPECT_EQ(Current(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(entry_));
+    ApplyAutoStart(config_, "/new/place/morvale");  // nothing to delete: still nothing
+    EXPECT_FALSE(std::filesystem::exists(entry_));
+}
+
+TEST_F(ApplyAutoStartTest, UnwritableAutostartDirectoryIsIgnored) {
+    test::WriteFile(dir_ / "autostart", "a file where the directory should be");
+    config_.SetInt("general/AutoStart", 1);
+    ApplyAutoStart(config_, "/opt/morvale/morvale");
+    EXPECT_EQ(Current(), std::nullopt);
 }
 
 }  // namespace
