@@ -430,4 +430,35 @@ void RawHttpServer::Serve(int fd) {
     ::close(fd);
 }
 
+// ---------------------------------------------------------------------------------------------------
+// StalledListener
+
+StalledListener::StalledListener() {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd_, 0) != 0) {
+        throw std::runtime_error("stalled listener: bind");
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    // Fill the backlog; later SYNs are dropped and their connects hang.
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        fillers_.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the handshakes settle
+}
+
+StalledListener::~StalledListener() {
+    for (int fd : fillers_) ::close(fd);
+    ::close(listenFd_);
+}
+
+std::string StalledListener::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
 }  // namespace morvale::test

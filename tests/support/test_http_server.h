@@ -180,4 +180,21 @@ class RawHttpServer {
     size_t connectionCount_ = 0;
 };
 
+// A loopback port whose connections never complete: a listener with a full backlog that never
+// accepts, so that connecting runs into the connect time-out.
+class StalledListener {
+  public:
+    StalledListener();
+    ~StalledListener();
+    StalledListener(const StalledListener&) = delete;
+    StalledListener& operator=(const StalledListener&) = delete;
+    int Port() const { return port_; }
+    std::string BaseUrl() const;
+
+  private:
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
+
 }  // namespace morvale::test

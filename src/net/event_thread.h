@@ -1,0 +1,41 @@
+#pragma once
+
+// Drains the incoming queue every 5 ms and hands each non-empty batch to the callback; without a
+// callback the batch is discarded. There is no wake-up signal: the poll bounds event latency.
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "net/net_queues.h"
+
+namespace morvale {
+
+class EventThread {
+  public:
+    explicit EventThread(InQueue* incoming);
+    ~EventThread();
+    EventThread(const EventThread&) = delete;
+    EventThread& operator=(const EventThread&) = delete;
+
+    void SetCallback(BatchCallback callback);
+    // Starts the thread (once); later calls do nothing.
+    void Start();
+    // Asks the thread to end and waits for it (a callback in progress finishes first). Idempotent.
+    void Stop();
+
+    static constexpr int kPollMs = 5;
+
+  private:
+    void Run();
+
+    InQueue* incoming_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    BatchCallback callback_;
+    bool started_ = false;
+    bool terminated_ = false;
+    std::thread thread_;
+};
+
+}  // namespace morvale
