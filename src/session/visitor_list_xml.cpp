@@ -1,0 +1,232 @@
+#include "session/visitor_list_xml.h"
+
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+
+#include <charconv>
+
+#include "core/gbk.h"
+
+namespace morvale {
+namespace {
+
+bool DeclaresUtf8(std::string_view xml) {
+    if (xml.substr(0, 3) == "\xEF\xBB\xBF") return true;
+    if (xml.substr(0, 5) != "<?xml") return false;
+    std::string_view decl = xml.substr(0, xml.find("?>"));
+    const std::size_t at = decl.find("encoding");
+    if (at == std::string_view::npos) return false;
+    std::string value;
+    for (std::size_t i = at + 8; i < decl.size(); ++i) {
+        const char ch = decl[i];
+        if (ch == '"' || ch == '\'' || ch == '=' || ch == ' ') {
+            if (!value.empty()) break;
+            continue;
+        }
+        value += static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+    }
+    return value == "utf-8" || value == "utf8";
+}
+
+// GBK bytes are handed to the parser as if they were Latin-1 (every byte one character), which keeps
+// them intact through the parse; markup bytes never occur inside a GBK character.
+std::string BytesAsUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
+// Back from the parser: characters up to U+00FF are the original bytes; larger ones can only come
+// from character references and are converted to GBK.
+std::string Utf8AsBytes(const char* s) {
+    std::string out;
+    while (*s != '\0') {
+        const auto b = static_cast<unsigned char>(*s);
+        if (b < 0x80) {
+            out += *s++;
+        } else if ((b == 0xC2 || b == 0xC3) && s[1] != '\0') {
+            out += static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(s[1]) & 0x3F));
+            s += 2;
+        } else {
+            const char* start = s++;
+            while ((static_cast<unsigned char>(*s) & 0xC0) == 0x80) ++s;
+            out += Utf8ToGbk(std::string_view(start, static_cast<std::size_t>(s - start)),
+                             GbkFallback::Question);
+        }
+    }
+    return out;
+}
+
+DateTime TimeOf(const std::string& text) {
+    std::int64_t seconds = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return 0;
+    return UnixToLocal(seconds);
+}
+
+struct Reader {
+    VisitorListResult* result = nullptr;
+    bool gbk = true;
+    int depth = 0;
+
+    std::string Value(const xmlChar* v) const {
+        const char* s = reinterpret_cast<const char*>(v);
+        return gbk ? Utf8AsBytes(s) : Utf8ToGbk(s, GbkFallback::Question);
+    }
+};
+
+Reader& ReaderOf(void* ctx) { return *static_cast<Reader*>(static_cast<xmlParserCtxtPtr>(ctx)->_private); }
+
+void OnStartElement(void* ctx, const xmlChar*, const xmlChar** atts) {
+    Reader& r = ReaderOf(ctx);
+    if (r.depth++ != 1) return;
+    VisitorListEntry entry;
+    entry.visitor = std::make_unique<Visitor>();
+    Visitor& v = *entry.visitor;
+    v.state = vsBrowsing;
+    std::string chatTime;
+    for (int pos = 0; atts != nullptr && atts[2 * pos] != nullptr; ++pos) {
+        const xmlChar* value = atts[2 * pos + 1];
+        if (value == nullptr) continue;
+        switch (pos) {
+            case 0:
+                v.vid = r.Value(value);
+                break;
+            case 1:
+                v.arriveTime = TimeOf(r.Value(value));
+                break;
+            case 3:
+                v.ip = r.Value(value);
+                break;
+            case 4:
+                v.area = r.Value(value);
+                break;
+            case 5:
+                v.pageUrl = r.Value(value);
+                break;
+            case 6:
+                v.pageTitle = r.Value(value);
+                break;
+            case 7:
+                v.referUrl = r.Value(value);
+                break;
+            case 8:
+                v.keyName = r.Value(value);
+                break;
+            case 9:
+                v.keyValue = r.Value(value);
+                break;
+            case 10:
+                v.guestId = r.Value(value);
+                break;
+            case 11:
+                v.guestName = r.Value(value);
+                break;
+            case 12:
+                entry.rid = r.Value(value);
+                break;
+            case 13:
+                entry.opId = r.Value(value);
+                break;
+            case 14:
+                entry.opLogin = r.Value(value);
+                break;
+            case 15:
+                entry.opName = r.Value(value);
+                break;
+            case 16:
+                chatTime = r.Value(value);
+                break;
+            default:
+                break;
+        }
+    }
+    entry.chatting = !entry.rid.empty();
+    if (entry.chatting) entry.chatTime = TimeOf(chatTime);
+    r.result->entries.push_back(std::move(entry));
+}
+
+void OnEndElement(void* ctx, const xmlChar*) { --ReaderOf(ctx).depth; }
+
+void OnEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId, const xmlChar* systemId,
+                  xmlChar* content) {
+    if (type == XML_INTERNAL_GENERAL_ENTITY || type == XML_INTERNAL_PARAMETER_ENTITY) {
+        xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+    }
+}
+xmlParserInputPtr OnResolveEntity(void*, const xmlChar*, const xmlChar*) { return nullptr; }
+void OnExternalSubset(void*, const xmlChar*, const xmlChar*, const xmlChar*) {}
+void OnQuiet(void*, const char*, ...) {}
+
+}  // namespace
+
+VisitorListResult ReadVisitorList(std::string_view xml) {
+    VisitorListResult result;
+    Reader reader;
+    reader.result = &result;
+    reader.gbk = !DeclaresUtf8(xml);
+    std::string converted;
+    if (reader.gbk) {
+        converted = BytesAsUtf8(xml);
+        xml = converted;
+    }
+    if (xml.empty()) {
+        result.error = "empty document";
+        return result;
+    }
+
+    xmlSAXHandler sax;
+    xmlSAXVersion(&sax, 1);
+    sax.startElement = OnStartElement;
+    sax.endElement = OnEndElement;
+    sax.characters = nullptr;
+    sax.cdataBlock = nullptr;
+    sax.ignorableWhitespace = nullptr;
+    sax.reference = nullptr;
+    sax.comment = nullptr;
+    sax.processingInstruction = nullptr;
+    sax.entityDecl = OnEntityDecl;
+    sax.resolveEntity = OnResolveEntity;
+    sax.externalSubset = OnExternalSubset;
+
+    xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(xml.data(), static_cast<int>(xml.size()));
+    if (ctxt == nullptr) {
+        result.error = "cannot create the XML parser";
+        return result;
+    }
+    xmlSAXHandlerPtr oldSax = ctxt->sax;
+    ctxt->sax = &sax;
+    ctxt->_private = &reader;
+    int options = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
+    if (reader.gbk) options |= XML_PARSE_IGNORE_ENC;
+    xmlCtxtUseOptions(ctxt, options);
+    sax.warning = OnQuiet;
+    sax.error = OnQuiet;
+    sax.fatalError = OnQuiet;
+    xmlParseDocument(ctxt);
+    if (ctxt->wellFormed == 0) {
+        const xmlError* err = xmlCtxtGetLastError(ctxt);
+        result.error = (err != nullptr && err->message != nullptr) ? err->message : "malformed document";
+        while (!result.error.empty() && (result.error.back() == '\n' || result.error.back() == ' ')) {
+            result.error.pop_back();
+        }
+        result.entries.clear();
+    }
+    ctxt->sax = oldSax;
+    if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
+    ctxt->myDoc = nullptr;
+    xmlFreeParserCtxt(ctxt);
+    return result;
+}
+
+}  // namespace morvale
