@@ -52,6 +52,7 @@ class Client {
     int leaveMsgCount() const { return leaveMsgCount_; }
     bool traceOp() const { return traceOp_; }
     void SetTraceOp() { traceOp_ = true; }
+    NetLink& link() { return *net_; }
 
     void SetProxy(const std::string& host, int port);
     void ClearProxy();
