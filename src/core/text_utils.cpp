@@ -81,10 +81,19 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
     year = static_cast<int>(y + (month <= 2));
 }
 
+// The calendar the date-time covers: 0001-01-01 to 9999-12-31. Beyond it the millisecond count
+// would overflow, so such values (a malformed server time) are not shown as dates.
+constexpr double kFirstDay = -693593;
+constexpr double kLastDay = 2958465;
+
+bool InCalendar(DateTime value) { return value > kFirstDay - 1 && value < kLastDay + 1; }
+
 // Whole days and milliseconds of the day; negative values count the date towards the past and the
-// fraction as a positive time of day, as the day-count representation defines.
+// fraction as a positive time of day, as the day-count representation defines. Values outside the
+// calendar are taken as its nearest end.
 void SplitDateTime(DateTime value, std::int64_t& day, std::int64_t& ms) {
-    if (!std::isfinite(value)) value = 0;
+    if (std::isnan(value)) value = 0;
+    if (!InCalendar(value)) value = value < 0 ? kFirstDay : kLastDay;
     if (value >= 0) {
         const auto total = static_cast<std::int64_t>(std::llround(value * kMsPerDay));
         day = total / kMsPerDay;
@@ -289,7 +298,8 @@ std::string ReplaceAll(std::string_view text, std::string_view find, std::string
 }
 
 DateTime UnixToLocal(std::int64_t seconds) {
-    return static_cast<double>(seconds + 28800) / 86400.0 + static_cast<double>(kUnixEpochDay);
+    // Added in floating point: a server time near the integer limits must not wrap into the past.
+    return (static_cast<double>(seconds) + 28800.0) / 86400.0 + static_cast<double>(kUnixEpochDay);
 }
 
 DateTime NowDateTime() {
@@ -329,6 +339,7 @@ DateTime EncodeDateTime(const DateTimeParts& p) {
 }
 
 std::string FormatDateTime(std::string_view format, DateTime value) {
+    if (!InCalendar(value)) return {};
     const DateTimeParts p = DecodeDateTime(value);
     std::string out;
     size_t i = 0;
@@ -359,6 +370,7 @@ std::string FormatDateTime(std::string_view format, DateTime value) {
 }
 
 std::string DateTimeToText(DateTime value) {
+    if (!InCalendar(value)) return {};
     if (value < 1) return FormatDateTime("hh:nn:ss", value);
     std::int64_t day = 0, ms = 0;
     SplitDateTime(value, day, ms);

@@ -50,7 +50,8 @@ DateTime UnixToLocal(std::int64_t seconds);
 // The local time now as a date-time.
 DateTime NowDateTime();
 
-// Calendar parts of a date-time, rounded to the millisecond.
+// Calendar parts of a date-time, rounded to the millisecond. A value before 0001-01-01 or after
+// 9999-12-31 gives the parts of that nearest end.
 struct DateTimeParts {
     int year = 1899, month = 12, day = 30;
     int hour = 0, minute = 0, second = 0, millisecond = 0;
@@ -59,11 +60,12 @@ DateTimeParts DecodeDateTime(DateTime value);
 DateTime EncodeDateTime(const DateTimeParts& parts);
 
 // Formats with the tokens yyyy, mm, dd, hh, nn, ss and zzz (zero-padded); other bytes are copied.
+// A value outside the years 1 to 9999 (or not a number) gives an empty text.
 // Example: FormatDateTime("yyyy-mm-dd hh:nn:ss", v).
 std::string FormatDateTime(std::string_view format, DateTime value);
 
 // A whole day count >= 1 gives "yyyy-mm-dd", one with a fraction "yyyy-mm-dd hh:nn:ss", a value
-// below 1 the time "hh:nn:ss" alone.
+// below 1 the time "hh:nn:ss" alone; empty outside the years 1 to 9999.
 std::string DateTimeToText(DateTime value);
 // Parses the three forms DateTimeToText writes; none for anything else.
 std::optional<DateTime> TextToDateTime(std::string_view text);

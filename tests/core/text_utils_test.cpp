@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <limits>
 
 #include "temp_dir.h"
 
@@ -127,6 +128,10 @@ TEST(DateTimeTest, UnixToLocalIsChinaTime) {
     EXPECT_DOUBLE_EQ(UnixToLocal(0), 25569 + 1.0 / 3);
     EXPECT_EQ(DateTimeToText(UnixToLocal(1700000000)), "2023-11-15 06:13:20");
     EXPECT_EQ(DateTimeToText(UnixToLocal(-28800)), "1970-01-01");
+    // 864e15 s are exactly 1e13 days; the eight hours add a third of a day.
+    EXPECT_DOUBLE_EQ(UnixToLocal(864000000000000000), 1e13 + 25569 + 1.0 / 3);
+    EXPECT_GT(UnixToLocal(std::numeric_limits<std::int64_t>::max()), UnixToLocal(0));
+    EXPECT_LT(UnixToLocal(std::numeric_limits<std::int64_t>::min()), UnixToLocal(0));
 }
 
 TEST(DateTimeTest, TextFormsAndRoundTrip) {
@@ -152,6 +157,31 @@ TEST(DateTimeTest, TextFormsAndRoundTrip) {
     for (const char* bad : {"", "2023-13-01", "24:00:00", "2023-03-15T12:00:00", "12:00"}) {
         EXPECT_FALSE(TextToDateTime(bad).has_value()) << bad;
     }
+}
+
+TEST(DateTimeTest, CalendarEndsAndValuesBeyondThem) {
+    struct Case {
+        const char* name;
+        DateTime value;
+        const char* text;
+    } cases[] = {
+        {"last_day", 2958465, "9999-12-31"},
+        {"last_day_evening", 2958465.75, "9999-12-31 18:00:00"},
+        {"after_last_day", 2958466, ""},
+        {"first_day_is_below_one_so_time_only", -693593.5, "12:00:00"},
+        {"before_first_day", -693594, ""},
+        {"far_future_server_time", UnixToLocal(std::numeric_limits<std::int64_t>::max()), ""},
+        {"far_past_server_time", UnixToLocal(std::numeric_limits<std::int64_t>::min()), ""},
+        {"huge", 1e300, ""},
+        {"infinite", std::numeric_limits<double>::infinity(), ""},
+        {"not_a_number", std::numeric_limits<double>::quiet_NaN(), ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DateTimeToText(c.value), c.text) << c.name;
+        EXPECT_EQ(FormatDateTime("yyyy", c.value).empty(), *c.text == '\0') << c.name;
+    }
+    EXPECT_EQ(DecodeDateTime(1e300).year, 9999);
+    EXPECT_EQ(DecodeDateTime(-1e300).year, 1);
 }
 
 TEST(DateTimeTest, FormatTokensAndRoundingToTheMillisecond) {
