@@ -125,10 +125,16 @@ bool ParseFixedNumber(std::string_view text, size_t pos, size_t width, int& out)
     return true;
 }
 
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 bool ParseDate(std::string_view t, DateTimeParts& p) {
     return t.size() == 10 && t[4] == '-' && t[7] == '-' && ParseFixedNumber(t, 0, 4, p.year) &&
-           ParseFixedNumber(t, 5, 2, p.month) && ParseFixedNumber(t, 8, 2, p.day) && p.month >= 1 &&
-           p.month <= 12 && p.day >= 1 && p.day <= 31;
+           ParseFixedNumber(t, 5, 2, p.month) && ParseFixedNumber(t, 8, 2, p.day) && p.year >= 1 &&
+           p.month >= 1 && p.month <= 12 && p.day >= 1 && p.day <= DaysInMonth(p.year, p.month);
 }
 
 bool ParseTime(std::string_view t, DateTimeParts& p) {

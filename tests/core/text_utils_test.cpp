@@ -154,7 +154,8 @@ TEST(DateTimeTest, TextFormsAndRoundTrip) {
         ASSERT_TRUE(back.has_value()) << c.name;
         EXPECT_NEAR(*back, c.value, 0.5 / 86400) << c.name;
     }
-    for (const char* bad : {"", "2023-13-01", "24:00:00", "2023-03-15T12:00:00", "12:00"}) {
+    for (const char* bad : {"", "2023-13-01", "24:00:00", "2023-03-15T12:00:00", "12:00", "2023-02-29",
+                            "1900-02-29", "2023-04-31", "2023-02-31 10:00:00", "0000-01-01"}) {
         EXPECT_FALSE(TextToDateTime(bad).has_value()) << bad;
     }
 }
