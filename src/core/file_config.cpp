@@ -8,8 +8,6 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "core/resources.h"
@@ -49,6 +47,27 @@ std::string OneLine(const std::string& v) {
     return out;
 }
 
+// The whole of a regular file. Anything else (a directory, a pipe that would block) and any read
+// error count as a file that could not be read.
+bool ReadAll(const std::string& path, std::string& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    char buf[16384];
+    while (ok) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
 bool WriteAll(int fd, const std::string& bytes) {
     const char* p = bytes.data();
     size_t left = bytes.size();
@@ -75,15 +94,9 @@ bool TFileConfig::Load(bool force, bool withDefaults) {
         lastWriteTime_ = t;
     }
     sections_.clear();
-    bool read = false;
-    {
-        std::ifstream in(fileName_, std::ios::binary);
-        if (in) {
-            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            read = !in.bad();
-            if (read) Parse(text);
-        }
-    }
+    std::string text;
+    const bool read = ReadAll(fileName_, text);
+    if (read) Parse(text);
     if (withDefaults && defaultResource_ != 0) {
         if (const auto text = TextResource(defaultResource_)) Parse(*text);
     }

@@ -78,6 +78,25 @@ TEST_F(FileConfigTest, LoadWithBuiltInDefaults) {
     EXPECT_EQ(missing.GetInt("hotkey/HotKeyNewMsg"), 32881);
 }
 
+TEST_F(FileConfigTest, PathsThatAreNoReadableFileLoadAsMissing) {
+    struct Case {
+        const char* name;
+        int (*make)(const char* path);
+    } cases[] = {
+        {"directory", [](const char* p) { return mkdir(p, 0700); }},
+        {"fifo_without_writer", [](const char* p) { return mkfifo(p, 0600); }},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir_ / c.name;
+        ASSERT_EQ(c.make(path.c_str()), 0) << c.name;
+        TFileConfig store;
+        store.SetFileName(path);
+        store.SetDefaultResource(kDefaultSettingsResource);
+        EXPECT_FALSE(store.Load(true, true)) << c.name;
+        EXPECT_EQ(store.GetInt("general/FirstRun"), 1) << c.name;  // the defaults still fill in
+    }
+}
+
 TEST_F(FileConfigTest, HeaderNameIsTheTextInsideTheBrackets) {
     TFileConfig c = LoadText("[sec] # note ]\nk=v\n[ spaced ]\nk=w\n[]\nhidden=1\n");
     EXPECT_EQ(c.GetString("sec/k"), "v");
