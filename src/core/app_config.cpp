@@ -119,7 +119,11 @@ TFileConfig& Config() {
 void OpenSettings(TFileConfig& store, const std::string& path) {
     store.SetDefaultResource(kDefaultSettingsResource);
     store.SetFileName(path);
-    if (!store.Load(true, true)) store.Save();
+    if (store.Load(true, true)) return;
+    // Only a settings file that does not exist yet is written from the defaults: one that exists but
+    // cannot be read would be replaced by the save and its settings lost.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) store.Save();
 }
 
 void ApplyAutoStart() { ApplyAutoStart(Config(), ExePath()); }

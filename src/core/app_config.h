@@ -38,7 +38,8 @@ int VersionNumber(int i);   // 0 major, 1 minor, 2 release, 3 build; 0 when miss
 TFileConfig& Config();
 
 // Points store at path with the built-in defaults, loads it (forced, defaults merged) and, when there
-// was no file yet, writes one from the defaults at once.
+// was no file yet, writes one from the defaults at once. A file that exists but cannot be read is left
+// as it is; the program then runs on the defaults.
 void OpenSettings(TFileConfig& store, const std::string& path);
 
 // Brings the autostart entry (RunKeyPath + AppTitle, the executable's path + " /hide") in line with
