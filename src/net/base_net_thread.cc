@@ -380,8 +380,9 @@ HttpExchange BaseNetThread::Perform(const HttpRequest& request) {
         ex.message = "cannot create an HTTP client";
         return ex;
     }
+    // The handle is not reset between attempts (libcurl 7.88 leaks the cookie-file list on a reset);
+    // every option that differs between requests is set each time instead.
     CURL* h = easy_;
-    curl_easy_reset(h);
 
     Transfer t;
     t.ex = &ex;
@@ -409,7 +410,7 @@ HttpExchange BaseNetThread::Perform(const HttpRequest& request) {
     const bool http10 = request.post && !settings.keepProtocolVersion;
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
                      static_cast<long>(http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
-    if (http10) curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, http10 ? 1L : 0L);
 
     curl_slist* headers = nullptr;
     // libcurl would add "Accept: */*" and, for larger bodies, "Expect: 100-continue".
@@ -443,7 +444,10 @@ HttpExchange BaseNetThread::Perform(const HttpRequest& request) {
 
     CookieStore::Snapshot before;
     if (cookies != nullptr) {
-        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+        if (!cookieEngineOn_) {
+            curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // turns the handle's cookie engine on
+            cookieEngineOn_ = true;
+        }
         curl_easy_setopt(h, CURLOPT_COOKIELIST, "ALL");
         before = cookies->Take();
         for (const auto& [key, line] : before) curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
@@ -480,7 +484,11 @@ HttpExchange BaseNetThread::Perform(const HttpRequest& request) {
     }
     curl_multi_remove_handle(multi_, h);
     if (cookies != nullptr) cookies->Merge(before, CookieLinesOf(h));
+    // Nothing in the handle may point into this frame once it returns.
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
     curl_slist_free_all(headers);
     if (aborted) {
         CloseConnection();

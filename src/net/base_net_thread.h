@@ -185,6 +185,7 @@ class BaseNetThread {
     bool joined_ = false;
 
     CURL* easy_ = nullptr;
+    bool cookieEngineOn_ = false;
     CURLM* multi_ = nullptr;
 };
 

@@ -234,7 +234,9 @@ TEST(PushThread, AReadTimeoutResubscribesAtOnceOtherOutcomesWaitTheInterval) {
     EXPECT_GE(GapMs(r[1], r[2]), 390);        // error, then the interval
     // The HTTP error became one InTimeoutPacket without a request.
     ASSERT_TRUE(hub.events.WaitForPackets(1));
-    auto* timeout = dynamic_cast<InTimeoutPacket*>(hub.events.TakePackets()[0].get());
+    InPacketList packets = hub.events.TakePackets();
+    ASSERT_FALSE(packets.empty());
+    auto* timeout = dynamic_cast<InTimeoutPacket*>(packets[0].get());
     ASSERT_NE(timeout, nullptr);
     EXPECT_EQ(timeout->request, nullptr);
     hub.server.ReleaseSilent();
@@ -313,7 +315,9 @@ TEST(DownFileThread, AMissingFolderFailsEveryAttemptThenReportsOnce) {
     hub.net.SendPacket(std::make_unique<OutFAQFromUrlPacket>("/faq.xml", local));
     hub.net.StartWorkers();
     ASSERT_TRUE(hub.events.WaitForPackets(1));
-    auto* done = dynamic_cast<InDownFilePacket*>(hub.events.TakePackets()[0].get());
+    InPacketList packets = hub.events.TakePackets();
+    ASSERT_FALSE(packets.empty());
+    auto* done = dynamic_cast<InDownFilePacket*>(packets[0].get());
     ASSERT_NE(done, nullptr);
     EXPECT_FALSE(done->ok);
     EXPECT_EQ(hub.server.RequestCount(), 0u);
@@ -340,7 +344,9 @@ TEST(DownFileThread, AnErrorStatusIsRetriedAndItsBodyIsNotKept) {
     hub.net.SendPacket(std::make_unique<OutFAQFromUrlPacket>("/f.xml", local));
     hub.net.StartWorkers();
     ASSERT_TRUE(hub.events.WaitForPackets(1));
-    auto* done = dynamic_cast<InDownFilePacket*>(hub.events.TakePackets()[0].get());
+    InPacketList packets = hub.events.TakePackets();
+    ASSERT_FALSE(packets.empty());
+    auto* done = dynamic_cast<InDownFilePacket*>(packets[0].get());
     ASSERT_NE(done, nullptr);
     EXPECT_TRUE(done->ok);
     EXPECT_EQ(hub.server.RequestCount(), 2u);
@@ -381,13 +387,13 @@ TEST(Net, WithoutACallbackEventsAreDiscardedNotKept) {
 }
 
 TEST(Net, BatchesFromConcurrentWorkersStayContiguous) {
-    Hub hub;
-    std::string commandReply;
+    std::string commandReply;  // outlive the hub, whose server answers with them
     std::string pushReply;
     for (int i = 0; i < 20; ++i) {
         commandReply += Frame(999, i, "c" + std::to_string(i));
         pushReply += Frame(999, i, "p" + std::to_string(i));
     }
+    Hub hub;
     hub.server.SetHandler([&](const RecordedRequest& req) {
         return ScriptedReply::Body(req.path == "/sub.php" ? pushReply : commandReply);
     });
