@@ -15,6 +15,8 @@ namespace morvale {
 namespace {
 
 constexpr int kPollMs = 20;
+// A reply header line longer than this fails the request, as an over-long line does.
+constexpr size_t kMaxHeaderLine = 16384;
 
 std::string StripLineEnd(std::string_view line) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
@@ -62,12 +64,17 @@ struct Transfer {
     curl_off_t lastDown = 0;
     std::size_t received = 0;
     bool tooLarge = false;
+    bool lineTooLong = false;
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     const size_t n = size * count;
     t->lastActivity = TickMs();
+    if (n > kMaxHeaderLine) {
+        t->lineTooLong = true;
+        return 0;
+    }
     const std::string line = StripLineEnd(std::string_view(data, n));
     if (line.rfind("HTTP/", 0) == 0) {
         t->ex->statusLine = line;
@@ -523,7 +530,9 @@ HttpExchange BaseNetThread::Perform(const HttpRequest& request) {
             break;
         default:
             ex.failure = NetFailure::Other;
-            if (t.tooLarge) {
+            if (t.lineTooLong) {
+                ex.message = "Max line length exceeded.";
+            } else if (t.tooLarge) {
                 ex.message = "Reply larger than " + std::to_string(kMaxReplyBytes) + " bytes";
             } else if (ex.fileError) {
                 ex.message = "Cannot write the file";

@@ -171,6 +171,14 @@ TEST(HttpGet, FailuresAreClassifiedAndLogged) {
              return r.BaseUrl() + "/g";
          },
          NET_ERROR, "Exception", ""},
+        {"over-long header line",
+         [](TestHttpServer& s, RawHttpServer&) {
+             ScriptedReply reply = ScriptedReply::Body("x");
+             reply.headers = {{"X-Long", std::string(20000, 'h')}};
+             s.SetDefault(reply);
+             return s.BaseUrl() + "/h";
+         },
+         NET_ERROR, "Exception", "Max line length exceeded."},
         {"oversized reply",
          [](TestHttpServer& s, RawHttpServer&) {
              s.SetDefault(ScriptedReply::Body(std::string(kMaxReplyBytes + 1, 'z')));

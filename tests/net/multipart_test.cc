@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 
 #include "net/ms_multi_part_form_data_stream.h"
 #include "net/net.h"
@@ -122,7 +123,15 @@ TEST(SendFileThread, SendsTheMultipartBodyAndParsesTheReply) {
     EXPECT_FALSE(req.HasHeader("Accept"));
 
     const std::string url = hub.raw.BaseUrl() + "/c/asendfile.php?";
-    EXPECT_EQ(log.Records("NetSF", "Information").at(0), "▼▼SF --> " + url + "......");
+    const auto info = log.Records("NetSF", "Information");
+    ASSERT_EQ(info.size(), 2u);
+    EXPECT_EQ(info[0], "▼▼SF --> " + url + "......");
+    const std::string done = std::regex_replace(info[1], std::regex("^▼▼SF <-- [0-9]+ms"), "▼▼SF <-- <ms>ms");
+    EXPECT_EQ(done.rfind("▼▼SF <-- <ms>ms " + url + "    ---------    \r\nHost: 127.0.0.1:", 0), 0u) << done;
+    EXPECT_NE(done.find("Content-Type: " + contentType + "\r\nContent-Length: "), std::string::npos);
+    const std::string tail =
+        "\r\n<<<<\r\nContent-Length: 12\r\nConnection: close\r\n\r\n<<<<\r\n" + Frame(999, 1, "up") + "\r\n";
+    EXPECT_EQ(done.substr(done.size() - tail.size()), tail);
     ASSERT_TRUE(log.WaitForText("<<<<<\r\n"));
     const auto level2 = log.Records("NetSF", "L2");
     ASSERT_EQ(level2.size(), 1u);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "net/net.h"
@@ -280,6 +281,7 @@ TEST(PushThread, TheUrlIsFixedAtFirstRunAndPausingAbandonsTheLongPoll) {
 // --- DownFileThread -----------------------------------------------------------------------------
 
 TEST(DownFileThread, GzipRepliesAreStoredDecompressedAndOthersAsReceived) {
+    LogCapture log;
     TempDir dir;
     Hub hub;
     ScriptedReply gz = ScriptedReply::Body("<faq>library</faq>");
@@ -305,6 +307,20 @@ TEST(DownFileThread, GzipRepliesAreStoredDecompressedAndOthersAsReceived) {
     EXPECT_EQ(ReadFile(b), "raw deflate bytes");
     EXPECT_EQ(hub.server.Requests()[0].Header("Accept-Encoding"), "gzip,deflate");
     EXPECT_EQ(hub.server.Requests()[0].target, "/faq/a.xml");
+
+    const std::string url = hub.server.BaseUrl() + "/faq/a.xml";
+    const auto info = log.Records("NetDF", "Information");
+    ASSERT_EQ(info.size(), 4u);
+    EXPECT_EQ(info[0], "▼▼DF --> " + url + "    ---------    \r\n" + a);
+    const std::string done = std::regex_replace(info[1], std::regex("^▼▼DF <-- [0-9]+ms"), "▼▼DF <-- <ms>ms");
+    const std::string head = "▼▼DF <-- <ms>ms 2c - " + url +
+                             "    ---------    \r\nHost: 127.0.0.1:" + std::to_string(hub.server.Port()) +
+                             "\r\n";
+    EXPECT_EQ(done.rfind(head, 0), 0u) << done;
+    EXPECT_NE(done.find("Accept-Encoding: gzip,deflate\r\n\r\n<<<<\r\n"), std::string::npos);
+    EXPECT_NE(done.find("Content-Encoding: gzip\r\n"), std::string::npos);
+    EXPECT_EQ(done.substr(done.size() - a.size() - 4), "\r\n\r\n" + a);
+    EXPECT_EQ(log.Records("NetDF", "L2").at(0), "----/faq/a.xml  --------  \r\n" + a);
 }
 
 TEST(DownFileThread, AMissingFolderFailsEveryAttemptThenReportsOnce) {
