@@ -284,7 +284,12 @@ void BaseNetThread::Stop() {
         paused_ = false;
         stateCv_.notify_all();
     }
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        thread_.detach();  // stopped from its own body: it ends when that returns
+    } else {
+        thread_.join();
+    }
 }
 
 bool BaseNetThread::Paused() const { return paused_.load(); }

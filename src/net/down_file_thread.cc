@@ -114,8 +114,12 @@ int DownFileThread::Download(const OutPacket& packet) {
             return NET_OK;
         }
         if (ex.failure == NetFailure::Closed) {
+            // libcurl ends a body delimited by the connection's close without error; a close here means
+            // the reply was cut short (or never came), and a cut-off file is no download.
             fail(LogMsgType::Warning, elapsed, ex.message);
-            return NET_OK;
+            CloseConnection();
+            code = NET_CLOSED;
+            continue;
         }
         const bool transport = ex.failure != NetFailure::HttpStatus && ex.failure != NetFailure::Other;
         fail(transport ? LogMsgType::Warning : LogMsgType::Exception, elapsed, ex.message);

@@ -351,9 +351,13 @@ TEST(DownFileThread, AMissingFolderFailsEveryAttemptThenReportsOnce) {
               std::vector<std::string>{"----/faq.xml  --------  \r\n" + local + "<<<<<网络异常"});
 }
 
-TEST(DownFileThread, AnErrorStatusIsRetriedAndItsBodyIsNotKept) {
+TEST(DownFileThread, ACutOffReplyOrAnErrorStatusIsRetriedAndNotKept) {
     TempDir dir;
     Hub hub;
+    ScriptedReply cut = ScriptedReply::Body("<faq>only the first part of it</faq>");
+    cut.mode = ScriptedReply::Mode::Truncate;
+    cut.truncateAt = 10;
+    hub.server.Enqueue("/f.xml", cut);
     hub.server.Enqueue("/f.xml", ScriptedReply::Body("error page", 404));
     hub.server.SetDefault(ScriptedReply::Body("content"));
     const std::string local = dir.File("f.xml");
@@ -365,7 +369,7 @@ TEST(DownFileThread, AnErrorStatusIsRetriedAndItsBodyIsNotKept) {
     auto* done = dynamic_cast<InDownFilePacket*>(packets[0].get());
     ASSERT_NE(done, nullptr);
     EXPECT_TRUE(done->ok);
-    EXPECT_EQ(hub.server.RequestCount(), 2u);
+    EXPECT_EQ(hub.server.RequestCount(), 3u);
     EXPECT_EQ(ReadFile(local), "content");
 }
 
