@@ -124,6 +124,7 @@ void RequestLog::Clear() {
 
 TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) {
     server_->set_keep_alive_timeout(2);
+    server_->set_tcp_nodelay(true);  // headers and body go out in separate writes
     auto handle = [this](const httplib::Request& req, httplib::Response& res) {
         RecordedRequest rec;
         rec.method = req.method;
