@@ -85,18 +85,22 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 bool TFileConfig::Load(bool force, bool withDefaults) {
     struct stat st {};
+    std::optional<timespec> seen;
     if (::stat(fileName_.c_str(), &st) == 0) {
         const timespec t = st.st_mtim;
         if (!force && lastWriteTime_ && lastWriteTime_->tv_sec == t.tv_sec &&
             lastWriteTime_->tv_nsec == t.tv_nsec) {
             return true;
         }
-        lastWriteTime_ = t;
+        seen = t;
     }
     sections_.clear();
     std::string text;
     const bool read = ReadAll(fileName_, text);
     if (read) Parse(text);
+    // Only a time whose contents are in the store may short-cut the next load: after a failed read
+    // the next one must try again, not report the file as read.
+    lastWriteTime_ = read ? seen : std::nullopt;
     if (withDefaults && defaultResource_ != 0) {
         if (const auto text = TextResource(defaultResource_)) Parse(*text);
     }

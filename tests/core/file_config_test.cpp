@@ -94,6 +94,7 @@ TEST_F(FileConfigTest, PathsThatAreNoReadableFileLoadAsMissing) {
         store.SetDefaultResource(kDefaultSettingsResource);
         EXPECT_FALSE(store.Load(true, true)) << c.name;
         EXPECT_EQ(store.GetInt("general/FirstRun"), 1) << c.name;  // the defaults still fill in
+        EXPECT_FALSE(store.Load(false, true)) << c.name;           // unchanged, but still not read
     }
 }
 
@@ -150,6 +151,15 @@ TEST_F(FileConfigTest, ReloadsOnlyWhenTheFileChanged) {
 
     c.SetString("a/x", "unsaved");
     EXPECT_TRUE(c.Load(true, false));  // forced: discarded
+    EXPECT_EQ(c.GetString("a/x"), "2");
+
+    // A file that went missing and comes back with the same time is read again.
+    const std::string aside = path_ + ".aside";
+    ASSERT_EQ(rename(path_.c_str(), aside.c_str()), 0);
+    EXPECT_FALSE(c.Load(false, false));
+    EXPECT_FALSE(c.Exists("a/x"));
+    ASSERT_EQ(rename(aside.c_str(), path_.c_str()), 0);
+    EXPECT_TRUE(c.Load(false, false));
     EXPECT_EQ(c.GetString("a/x"), "2");
 }
 
