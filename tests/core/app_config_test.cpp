@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/file_config.h"
@@ -136,25 +135,19 @@ TEST(SettingsTest, ExistingFileGainsMissingDefaultsOnlyInMemoryUntilSaved) {
 }
 
 TEST(SettingsTest, UnreadableSettingsFileIsNotReplacedByTheDefaults) {
-    // The file is made unreadable by its mode; as root, the store is opened in a child process running
-    // as an unprivileged user, for whom the mode holds.
+    // The file is made unreadable by its mode, which holds for the unprivileged child.
     test::TempDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);  // the directory stays writable for a save
     const std::string path = dir / "morvale.ini";
     const std::string own = "[general]\r\nAutoLoginPass = secret\r\n";
     test::WriteFile(path, own);
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    const int status = test::RunUnprivileged([&] {
         TFileConfig c;
         OpenSettings(c, path);
-        _exit(c.GetInt("general/FirstRun") == 1 ? 0 : 1);  // running on the defaults
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return c.GetInt("general/FirstRun") == 1 ? 0 : 1;  // running on the defaults
+    });
+    EXPECT_EQ(status, 0);
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
     EXPECT_EQ(test::ReadFile(path), own);
 }

@@ -1,11 +1,16 @@
 #pragma once
 
 // A fresh directory under the system temporary directory, removed with everything in it at the end
-// of the test; and an environment variable set for the test's duration.
+// of the test; an environment variable set for the test's duration; a child process without root's
+// privileges; whole-file reads and writes.
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -52,6 +57,21 @@ class ScopedEnv {
     const char* name_;
     std::optional<std::string> old_;
 };
+
+// Runs body in a child process whose file modes hold (a root test run drops to the unprivileged
+// user "nobody" there) and returns its exit status, or -1 when the child could not be started or
+// did not end normally.
+inline int RunUnprivileged(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+        _exit(body());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
