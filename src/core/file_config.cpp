@@ -176,7 +176,11 @@ bool TFileConfig::Save() {
     // never leaves a truncated settings file; a link, or a directory that refuses new files, gets the
     // file rewritten in place instead.
     struct stat st {};
-    const bool isLink = ::lstat(fileName_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    const bool exists = ::lstat(fileName_.c_str(), &st) == 0;
+    const bool isLink = exists && S_ISLNK(st.st_mode);
+    // The rename below would replace a file its owner made read-only; that file stays as it is, as
+    // it would if it were rewritten in place.
+    if (exists && !isLink && ::access(fileName_.c_str(), W_OK) != 0) return false;
     if (!isLink) {
         const std::string tmp = fileName_ + ".tmp";
         ::unlink(tmp.c_str());

@@ -177,6 +177,23 @@ TEST_F(FileConfigTest, SaveIsPrivateAndReportsFailure) {
     EXPECT_EQ(c.GetString("a/x"), "1");
 }
 
+TEST_F(FileConfigTest, ReadOnlyFileIsNotReplaced) {
+    const std::string own = "[a]\r\nx = 1\r\n";
+    test::WriteFile(path_, own);
+    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);  // the directory itself would take a new file
+    const int status = test::RunUnprivileged([&] {
+        TFileConfig c;
+        c.SetFileName(path_);
+        if (!c.Load(true, false)) return 1;
+        c.SetString("a/x", "2");
+        if (c.Save()) return 2;
+        return c.GetString("a/x") == "2" ? 0 : 3;  // the change stays in memory
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::ReadFile(path_), own);
+}
+
 TEST_F(FileConfigTest, SaveWritesThroughALink) {
     const std::string real = dir_ / "real.ini";
     test::WriteFile(real, "[a]\r\nx = 1\r\n");
