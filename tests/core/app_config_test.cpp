@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include "core/file_config.h"
-#include "core/resources.h"
 #include "core/text_utils.h"
 #include "temp_dir.h"
 
@@ -77,7 +76,23 @@ TEST(SettingsTest, FirstStartWritesTheDefaults) {
     const std::string path = dir / "morvale.ini";
     TFileConfig c;
     OpenSettings(c, path);
-    const std::string want = ReplaceAll(*TextResource(kDefaultSettingsResource), "=", " = ");
+    // Every key that has a default, in the settings table's order, section by section, with a blank
+    // line in front of each section but the first.
+    const std::string want =
+        "[general]\r\nAutoStart = 1\r\nRememberPass = 1\r\nAutoLogin = 1\r\nAutoLoginSite = \r\n"
+        "AutoLoginUser = \r\nAutoLoginPass = \r\nHideLogin = 0\r\nHideMainForm = 0\r\nFaqStand = 0\r\n"
+        "FirstRun = 1\r\n"
+        "\r\n[chat]\r\nPopupChatForm = 1\r\nEndChatConfirm = 1\r\nNextChatFocus = 1\r\n"
+        "\r\n[net]\r\nProxy = 0\r\nProxyServer = \r\nProxyPort = \r\nProxyUser = \r\nProxyPass = \r\n"
+        "ProxyDomain = \r\n"
+        "\r\n[sound]\r\nSoundNewVisitor = 1\r\nSoundNewVisitorWav = \r\nSoundNewCall = 1\r\n"
+        "SoundNewCallWav = \r\nSoundNewMsg = 1\r\nSoundNewMsgWav = \r\nSoundSysinfo = 1\r\n"
+        "SoundSysinfoWav = \r\n"
+        "\r\n[popup]\r\nPopupNewCall = 1\r\nPopupNewMsg = 1\r\nPopupNewVisitor = 1\r\nPopupSysinfo = 1\r\n"
+        "\r\n[hotkey]\r\nHotKeyNewMsg = 32881\r\nHotKeyFAQ = 113\r\nKeyNextChat = 32858\r\n"
+        "HotKeySendMsg = 1\r\n"
+        "\r\n[update]\r\nExeDownload = 0\r\n"
+        "\r\n[view]\r\nFontSize = 0\r\n";
     EXPECT_EQ(test::ReadFile(path), want);
     EXPECT_EQ(c.GetInt("general/FirstRun"), 1);
     struct stat st {};
