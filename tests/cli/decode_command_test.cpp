@@ -80,6 +80,27 @@ TEST(DecodeCommand, PrintsOneJsonObjectPerPacketFromFileOrStdin) {
     }
 }
 
+// One frame of every wire kind (and two unlisted types), each line of the expected output written
+// out by hand from the frame format; compared line by line so a failure names the packet.
+TEST(DecodeCommand, EveryKindMatchesHandWrittenVectors) {
+    std::istringstream expected(ReadFile(kData + "decode_every_kind.jsonl"));
+    CliResult run = RunCli({"decode", kData + "decode_every_kind.bin"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err.find("Error"), std::string::npos) << run.err;
+    std::istringstream actual(run.out);
+    std::string want;
+    std::string got;
+    int line = 0;
+    while (std::getline(expected, want)) {
+        ++line;
+        SCOPED_TRACE("line " + std::to_string(line));
+        ASSERT_TRUE(std::getline(actual, got));
+        EXPECT_EQ(got, want);
+    }
+    EXPECT_EQ(line, 29);
+    EXPECT_FALSE(std::getline(actual, got)) << "extra output: " << got;
+}
+
 TEST(DecodeCommand, StoppedParseStillSucceedsAndReportsOnStderr) {
     CliResult run = RunCli({"decode", kData + "decode_stops_early.bin"});
     EXPECT_EQ(run.status, 0);

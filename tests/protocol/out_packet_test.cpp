@@ -251,5 +251,66 @@ TEST(OutSendMsgPacket, SwitchesToPostBeyond2000Bytes) {
     }
 }
 
+// What the POST worker sends: the path alone as the URL, the encoded parameters as the form body.
+TEST(OutPacket, PostRequestsCarryTheirParametersInTheFormBody) {
+    struct Case {
+        const char* name;
+        std::function<std::unique_ptr<OutPacket>()> make;
+        std::string url;
+        std::string body;
+    };
+    const std::vector<Case> cases = {
+        {"check site", Make<OutCheckSitePacket>("de mo"), "/c/aregister.php?action=check&", "site=de%20mo"},
+        {"register site", Make<OutRegSitePacket>("demo", "op01", "p&w=", "a@b.cn"),
+         "/c/aregister.php?action=reg&", "site=demo&user=op01&pass=p%26w%3D&email=a@b.cn"},
+        {"long message", Make<OutSendMsgPacket>("v 1", "r1", std::string(1963, 'a')), "/c/asendmsg.php?",
+         "vid=v%201&rid=r1&msg=" + std::string(1963, 'a')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<OutPacket> packet = c.make();
+        EXPECT_EQ(packet->channel, CH_POST);
+        EXPECT_EQ(packet->GetUrl(), c.url);
+        EXPECT_EQ(packet->GetFormBody(), c.body);
+    }
+}
+
+// Every part of the request counts towards the 2000 bytes, each parameter with its CR LF, and each
+// GBK character as its six encoded bytes.
+TEST(OutSendMsgPacket, EveryEncodedByteCountsTowardsTheSwitch) {
+    std::string zhong327;
+    std::string zhong327Encoded;
+    for (int i = 0; i < 327; ++i) {
+        zhong327 += "\xD6\xD0";
+        zhong327Encoded += "%D6%D0";
+    }
+    struct Case {
+        const char* name;
+        std::string vid;
+        std::string rid;
+        std::string msg;
+        std::string encodedMsg;
+        std::int32_t channel;
+    };
+    // 16 (path) + 6 + vid + 6 + rid + 6 + encoded message
+    const std::vector<Case> cases = {
+        {"GBK message of 2000", "v", "r", zhong327 + "aa", zhong327Encoded + "aa", CH_GET},
+        {"GBK message of 2001", "v", "r", zhong327 + "aaa", zhong327Encoded + "aaa", CH_POST},
+        {"long ids, 2000", std::string(980, 'v'), std::string(980, 'r'), "abcdef", "abcdef", CH_GET},
+        {"long ids, 2001", std::string(980, 'v'), std::string(980, 'r'), "abcdefg", "abcdefg", CH_POST},
+        {"empty message, long vid", std::string(1967, 'v'), "", "", "", CH_POST},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OutSendMsgPacket packet(c.vid, c.rid, c.msg);
+        const std::string query = "vid=" + c.vid + "&rid=" + c.rid + "&msg=" + c.encodedMsg;
+        EXPECT_EQ(packet.channel, c.channel);
+        EXPECT_EQ(packet.GetUrl(), c.channel == CH_GET ? "/c/asendmsg.php?" + query : "/c/asendmsg.php?");
+        EXPECT_EQ(packet.GetFormBody(), query);
+        EXPECT_EQ(packet.tries, 10);
+        EXPECT_EQ(packet.requestKind, 507);
+    }
+}
+
 }  // namespace
 }  // namespace morvale
