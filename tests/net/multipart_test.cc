@@ -171,5 +171,30 @@ TEST(SendFileThread, AMissingFileOrARefusedConnectionIsOneTimeoutWithoutRetry) {
                              "\r\n\r\n<<<<<网络异常");
 }
 
+TEST(SendFileThread, AClosedConnectionIsSuccessAnErrorStatusIsAFailure) {
+    LogCapture log;
+    TempDir dir;
+    const std::string file = dir.File("f.txt");
+    WriteFile(file, "x");
+    UploadHub hub;
+    hub.raw.Enqueue({});  // read the upload, close without a reply
+    hub.raw.Enqueue({"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"});
+    hub.raw.SetDefault({HttpReply(Frame(999, 1, "third"))});
+    for (int i = 0; i < 3; ++i) hub.net.SendPacket(std::make_unique<OutSendFilePacket>("v", "r", file));
+    ASSERT_TRUE(hub.events.WaitForPackets(2));
+    InPacketList packets = hub.events.TakePackets();
+    ASSERT_EQ(packets.size(), 2u);
+    auto* failed = dynamic_cast<InTimeoutPacket*>(packets[0].get());
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->request->requestKind, 513);
+    EXPECT_EQ(packets[1]->body, "third");
+    EXPECT_EQ(hub.raw.RequestCount(), 3u);
+    const auto exceptions = log.Records("NetSF", "Exception");
+    ASSERT_EQ(exceptions.size(), 1u);
+    EXPECT_NE(exceptions[0].find("    ---------    \r\nHTTP/1.1 500 Internal Server Error"),
+              std::string::npos);
+    EXPECT_TRUE(log.Records("NetSF", "Warning").empty());
+}
+
 }  // namespace
 }  // namespace morvale::test
