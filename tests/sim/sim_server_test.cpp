@@ -705,5 +705,175 @@ TEST_F(SimServerTest, RequestLog) {
     EXPECT_EQ(Control("log", Obj({{"since", e.Num("n")}})).Size(), 0u);
 }
 
+TEST_F(SimServerTest, TransferBetweenOperators) {
+    Op a = Login("op01"), b = Login("op02");
+    std::string vid = Arrive(Obj({{"ip", "5.6.7.8"}}));
+    std::string rid = Control("visitor/call", Obj({{"vid", vid}, {"question", "q1"}})).Str("rid");
+    Get("/live/c/aaccept.php?action=accept&aspid=1001&rid=" + rid + "&user=op01&opid=" + a.opid +
+            "&site=demo",
+        a.sid);
+    Control("visitor/send", Obj({{"vid", vid}, {"msg", "before transfer"}}));
+    Drain(a);
+    Drain(b);
+
+    // The page lists the other operators; only those signed in can be chosen.
+    std::string page = "/live/c/atransfer.php?PHPSESSID=" + a.sid + "&vid=" + vid + "&rid=" + rid;
+    auto list = Get(page);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->status, 200);
+    EXPECT_NE(list->body.find("&to=" + b.opid + "\">小李"), std::string::npos);
+    EXPECT_NE(list->body.find("管理员（admin，离线）"), std::string::npos);
+    EXPECT_EQ(list->body.find("小王"), std::string::npos);
+    auto done = Get(page + "&to=" + b.opid);
+    ASSERT_TRUE(done);
+    EXPECT_NE(done->body.find("url=me:://close"), std::string::npos);
+    EXPECT_NE(done->body.find("location.href='me:://close'"), std::string::npos);
+
+    std::string transferCall;
+    for (const Op* op : {&a, &b}) {
+        auto frames = Drain(*op);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].type, kVisitorCall);
+        const auto& f = frames[0].fields;
+        ASSERT_EQ(f.size(), 8u);
+        EXPECT_NE(f[0], "1");
+        EXPECT_EQ(f[2], vid);
+        EXPECT_EQ(f[4], rid);
+        EXPECT_EQ(f[6], b.opid);
+        EXPECT_EQ(f[7], "小李");
+        transferCall = f[3];
+    }
+    // Until the offered operator accepts, the chat stays with the first.
+    Control("visitor/send", Obj({{"vid", vid}, {"msg", "still here"}}));
+    EXPECT_EQ(OfType(Drain(a), kVisitorMsg).size(), 1u);
+    Drain(b);
+
+    auto accepted = GetFrames("/live/c/aaccept.php?action=accept&aspid=1001&rid=" + rid +
+                                  "&user=op02&opid=" + b.opid + "&site=demo",
+                              b.sid);
+    for (const auto& frames : {accepted, Drain(a)}) {
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].type, kVisitorTransfer);
+        const auto& f = frames[0].fields;
+        ASSERT_EQ(f.size(), 7u);
+        EXPECT_EQ(f[0], vid);
+        EXPECT_EQ(f[1], rid);
+        EXPECT_EQ(f[2], b.opid);
+        EXPECT_EQ(f[3], "op02");
+        EXPECT_NE(f[6].find("before transfer"), std::string::npos);
+        EXPECT_NE(f[6].find("still here"), std::string::npos);
+        EXPECT_NE(f[6].find("\r\n<div class='outMsg'>"), std::string::npos);
+    }
+    Control("visitor/send", Obj({{"vid", vid}, {"msg", "after"}}));
+    auto toB = Drain(b);
+    ASSERT_EQ(OfType(toB, kVisitorMsg).size(), 1u);
+    auto toA = Drain(a);
+    auto content = OfType(toA, kVisitorChatContent);
+    ASSERT_EQ(content.size(), 1u);
+    EXPECT_EQ(content[0]->fields[2], transferCall);  // the key the first operator's session now carries
+    // The first operator can no longer write into the chat.
+    Get("/live/c/asendmsg.php?vid=" + vid + "&rid=" + rid + "&msg=x", a.sid);
+    Json inbox = Control("visitor/inbox", Obj({{"vid", vid}}));
+    EXPECT_EQ(inbox.Find("events")->Items().back().Str("type"), "transfer");
+
+    // Transfers of a chat that is not the operator's own are refused on the page.
+    auto refused =
+        Get("/live/c/atransfer.php?PHPSESSID=" + a.sid + "&vid=" + vid + "&rid=" + rid + "&to=" + b.opid);
+    EXPECT_NE(refused->body.find("转接失败"), std::string::npos);
+}
+
+TEST_F(SimServerTest, WebPagesCheckTheSession) {
+    Op admin = Login("admin"), op = Login("op01");
+    struct Nav {
+        const char* go;
+        const char* target;
+    } navs[] = {{"tongji", "/live/setting/stats.php?"},
+                {"kf", "/live/setting/operators.php?"},
+                {"style", "/live/setting/style_code.php?action=generate&deptid=0&"},
+                {"msg", "/live/setting/chat_msglist.php?"},
+                {"msgoff", "/live/setting/leavemsg.php?"}};
+    for (const auto& n : navs) {
+        auto res = Get(std::string("/live/setting/nav.php?go=") + n.go + "&PHPSESSID=" + op.sid);
+        ASSERT_TRUE(res) << n.go;
+        EXPECT_EQ(res->status, 302) << n.go;
+        std::string location = res->get_header_value("Location");
+        EXPECT_EQ(location, std::string(n.target) + "PHPSESSID=" + op.sid) << n.go;
+        auto page = Get(location);
+        ASSERT_TRUE(page) << n.go;
+        EXPECT_EQ(page->status, 200) << n.go;
+        EXPECT_NE(page->get_header_value("Content-Type").find("GBK"), std::string::npos);
+    }
+    struct Case {
+        std::string path;
+        int status;
+        const char* contains;
+    } cases[] = {
+        {"/live/setting/stats.php?PHPSESSID=nosuch", 403, "登录已失效"},
+        {"/live/setting/nav.php?go=tongji&", 403, "登录已失效"},
+        {"/live/setting/nav.php?go=bogus&PHPSESSID=" + op.sid, 404, "bogus"},
+        {"/live/setting/style_company.php?PHPSESSID=" + op.sid + "&action=clientread", 403, "管理员"},
+        {"/live/setting/style_company.php?PHPSESSID=" + admin.sid +
+             "&action=clientread&aspID=1001&url=options.php",
+         200, "公司设置"},
+        {"/live/setting/leavemsg.php?PHPSESSID=" + op.sid, 200, "访客留言 2"},
+        {"/live/setting/operators.php?PHPSESSID=" + op.sid, 200, "小李"},
+        {"/live/reg/getpassword.php", 200, "找回密码"},
+        {"/live/reg/getpassword.php?site=demo&user=op01&email=a%40b.cn", 200, "a@b.cn"},
+    };
+    for (const auto& c : cases) {
+        auto res = Get(c.path);
+        ASSERT_TRUE(res) << c.path;
+        EXPECT_EQ(res->status, c.status) << c.path;
+        EXPECT_NE(res->body.find(c.contains), std::string::npos) << c.path << "\n" << res->body;
+    }
+}
+
+TEST_F(SimServerTest, GuestOldChats) {
+    Op op = Login("op01");
+    std::string vid = Arrive(Obj({{"guest_id", "G9"}}));
+    Get("/live/c/ainitialchat.php?vid=" + vid, op.sid);
+    std::string rid = Control("visitor/inbox", Obj({{"vid", vid}})).Str("rid");
+    Get("/live/c/asendmsg.php?vid=" + vid + "&rid=" + rid + "&msg=%3Cb%3Eold%3C%2Fb%3E", op.sid);
+    Get("/live/c/aclose.php?vid=" + vid + "&rid=" + rid, op.sid);
+    auto res = Get("/live/c/aguestoldchats.php?PHPSESSID=" + op.sid + "&gid=G9");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->body.find("<div class='msg'><b>old</b></div>"), std::string::npos);
+    EXPECT_NE(Get("/live/c/aguestoldchats.php?PHPSESSID=" + op.sid + "&gid=G0")->body.find("没有对话记录"),
+              std::string::npos);
+}
+
+TEST_F(SimServerTest, UpdateDescriptionAndInstaller) {
+    Control("update", Obj({{"version", "1.2.0.0"},
+                           {"noticetype", 2},
+                           {"description", U8(u8"修复问题||提速")},
+                           {"installer", "12345"}}));
+    auto res = Get("/live/dl/update.php?app=morvale&ver=1.0.0.1&l=demo");
+    ASSERT_TRUE(res);
+    const std::string base = "http://127.0.0.1:" + std::to_string(server_->port());
+    EXPECT_EQ(
+        res->body,
+        "[morvale]\r\nversion=1.2.0.0\r\nmajor_version=1\r\nminor_version=2\r\nrelease_version=0\r\n"
+        "build_version=0\r\nurl_download=" +
+            base +
+            "/live/dl/morvale-setup.exe\r\n"
+            "filename=morvale-setup.exe\r\nfilesize=5\r\nnoticetype=2\r\ndescription=修复问题||提速\r\n");
+    EXPECT_EQ(Get("/live/dl/morvale-setup.exe")->body, "12345");
+    Control("update", Obj({{"filesize", 6}}));
+    EXPECT_NE(Get("/live/dl/update.php?app=morvale")->body.find("filesize=6\r\n"), std::string::npos);
+    EXPECT_EQ(Get("/live/dl/other.exe")->status, 404);
+}
+
+TEST_F(SimServerTest, VisitorSitePages) {
+    auto res = Get("/site/demo/");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->body.find("data-site=\"demo\""), std::string::npos);
+    EXPECT_NE(res->body.find("/_sim/visitor/"), std::string::npos);
+    EXPECT_EQ(Get("/site/demo/price.html")->status, 200);
+    EXPECT_EQ(Get("/site/nosuch/")->status, 404);
+    EXPECT_EQ(Get("/site/demo/nosuch.html")->status, 404);
+}
+
 }  // namespace
 }  // namespace morvale::sim
