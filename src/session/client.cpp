@@ -122,27 +122,27 @@ void Client::SetServer(const std::string& url) {
 
 void Client::Send(std::unique_ptr<OutPacket> packet) { net_->SendPacket(std::move(packet)); }
 
-void Client::CheckSite(std::string_view site) { Send(std::make_unique<OutCheckSitePacket>(site)); }
+void Client::CheckSite(std::string_view site) { Send(Make<OutCheckSitePacket>(site)); }
 
 void Client::RegSite(std::string_view site, std::string_view user, std::string_view email,
                      std::string_view pass) {
-    Send(std::make_unique<OutRegSitePacket>(site, user, pass, email));
+    Send(Make<OutRegSitePacket>(site, user, pass, email));
 }
 
 void Client::LoginServer() {
     if (user_ == nullptr) return;
-    Send(std::make_unique<OutLoginServerPacket>(user_->site));
+    Send(Make<OutLoginServerPacket>(user_->site));
 }
 
 void Client::Login() {
     if (user_ == nullptr) return;
-    Send(std::make_unique<OutLoginPacket>(user_->site, user_->loginName, user_->password, AppName(),
-                                          VersionText(), false, traceOp_));
+    Send(Make<OutLoginPacket>(user_->site, user_->loginName, user_->password, AppName(), VersionText(), false,
+                              traceOp_));
 }
 
 void Client::Status(const char* name, const char* action) {
     Log(std::string("[Client::") + name + "]");
-    Send(std::make_unique<OutStatusPacket>(action));
+    Send(Make<OutStatusPacket>(action));
 }
 
 void Client::StatusOnline() { Status("StatusOnline", "online"); }
@@ -151,53 +151,51 @@ void Client::StatusAway() { Status("StatusAway", "away"); }
 void Client::StatusHide() { Status("StatusHide", "hide"); }
 void Client::StatusOffline() { Status("StatusOffline", "offline"); }
 
-void Client::SendKeepalive() { Send(std::make_unique<OutKeepalivePacket>()); }
-void Client::RequestVisitorList() { Send(std::make_unique<OutVisitorListPacket>()); }
+void Client::SendKeepalive() { Send(Make<OutKeepalivePacket>()); }
+void Client::RequestVisitorList() { Send(Make<OutVisitorListPacket>()); }
 
 bool Client::Accept(const Visitor& visitor) {
     if (visitor.chat == nullptr || user_ == nullptr) return false;
-    Send(std::make_unique<OutRequestPacket>("accept", user_->aspId, visitor.chat->rid, user_->loginName,
-                                            user_->opId, user_->site));
+    Send(Make<OutRequestPacket>("accept", user_->aspId, visitor.chat->rid, user_->loginName, user_->opId,
+                                user_->site));
     return true;
 }
 
-void Client::Invite(const Visitor& visitor) {
-    Send(std::make_unique<OutInvitePacket>(visitor.vid, visitor.ip));
-}
+void Client::Invite(const Visitor& visitor) { Send(Make<OutInvitePacket>(visitor.vid, visitor.ip)); }
 
 void Client::InitialChat(const Visitor& visitor) {
-    Send(std::make_unique<OutInitialChatPacket>(visitor.vid, visitor.ip));
+    Send(Make<OutInitialChatPacket>(visitor.vid, visitor.ip));
 }
 
 bool Client::CloseChat(const Visitor& visitor) {
     if (visitor.chat == nullptr) return false;
-    Send(std::make_unique<OutCloseChatPacket>(visitor.vid, visitor.chat->rid));
+    Send(Make<OutCloseChatPacket>(visitor.vid, visitor.chat->rid));
     return true;
 }
 
 void Client::SendTyping(std::string_view sid, std::string_view sessionId, bool typing) {
-    Send(std::make_unique<OutSendTypingPacket>(sid, sessionId, typing));
+    Send(Make<OutSendTypingPacket>(sid, sessionId, typing));
 }
 
 bool Client::SendMsg(const Visitor& visitor, std::string_view msg) {
     if (visitor.chat == nullptr) return false;
-    Send(std::make_unique<OutSendMsgPacket>(visitor.vid, visitor.chat->rid, msg));
+    Send(Make<OutSendMsgPacket>(visitor.vid, visitor.chat->rid, msg));
     return true;
 }
 
 bool Client::SendFile(const Visitor& visitor, std::string_view path) {
     if (visitor.chat == nullptr) return false;
-    Send(std::make_unique<OutSendFilePacket>(visitor.vid, visitor.chat->rid, path));
+    Send(Make<OutSendFilePacket>(visitor.vid, visitor.chat->rid, path));
     return true;
 }
 
 void Client::SetGuest(std::string_view guestId, std::string_view name) {
-    Send(std::make_unique<OutSetGuestPacket>(guestId, name));
+    Send(Make<OutSetGuestPacket>(guestId, name));
 }
 
 void Client::FAQUp(std::string_view path) {
     Log("[Client::FAQUp]" + std::string(path));
-    Send(std::make_unique<OutFAQUpPacket>(path));
+    Send(Make<OutFAQUpPacket>(path));
 }
 
 void Client::FAQFromUrl(std::string_view url) {
@@ -208,10 +206,10 @@ void Client::FAQFromUrl(std::string_view url) {
         LogLine("Client", LogMsgType::Error, "no temporary directory for the reply library");
         return;
     }
-    Send(std::make_unique<OutFAQFromUrlPacket>(url, user_->faqLocalPath));
+    Send(Make<OutFAQFromUrlPacket>(url, user_->faqLocalPath));
 }
 
-void Client::FAQRefresh() { Send(std::make_unique<OutFAQRefreshPacket>()); }
+void Client::FAQRefresh() { Send(Make<OutFAQRefreshPacket>()); }
 
 void Client::RequestUrl(std::string_view url) {
     const std::size_t scheme = url.find("://");
@@ -223,10 +221,10 @@ void Client::RequestUrl(std::string_view url) {
     const std::size_t segment = rest.find('/');
     if (segment == std::string_view::npos) return;
     net_->SetCommandReadTimeout(600000);
-    Send(std::make_unique<OutUrlPacket>(rest.substr(segment)));
+    Send(Make<OutUrlPacket>(rest.substr(segment)));
 }
 
-void Client::RequestRawUrl(std::string_view path) { Send(std::make_unique<OutUrlPacket>(path)); }
+void Client::RequestRawUrl(std::string_view path) { Send(Make<OutUrlPacket>(path)); }
 
 void Client::SetDebugCookie() {
     net_->SetCommandReadTimeout(10000);

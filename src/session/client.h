@@ -4,6 +4,7 @@
 // window commands into requests; applies the server's events to the records on the owner thread
 // (batches arrive through the executor) and tells the listeners what happened.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -89,12 +90,35 @@ class Client {
     void RequestRawUrl(std::string_view path);
     void SetDebugCookie();
 
+    // Requests made by this client that the hub has not yet disposed of: queued, in flight, or
+    // carried by a time-out event not yet applied.
+    int OutstandingRequests() const { return outstanding_->load(); }
+
     // Event entry, called on the hub's event thread: the batch is applied on the executor's thread.
     void OnPackets(InPacketList batch);
     // Applies a batch on the calling (owner) thread, event by event, then releases it.
     void ApplyPackets(InPacketList batch);
 
   private:
+    // A request that counts itself in outstanding_ for as long as it exists.
+    template <class P>
+    class Counted final : public P {
+      public:
+        template <class... Args>
+        explicit Counted(std::shared_ptr<std::atomic<int>> counter, Args&&... args)
+            : P(std::forward<Args>(args)...), counter_(std::move(counter)) {
+            ++*counter_;
+        }
+        ~Counted() override { --*counter_; }
+
+      private:
+        std::shared_ptr<std::atomic<int>> counter_;
+    };
+    template <class P, class... Args>
+    std::unique_ptr<OutPacket> Make(Args&&... args) {
+        return std::make_unique<Counted<P>>(outstanding_, std::forward<Args>(args)...);
+    }
+
     void Send(std::unique_ptr<OutPacket> packet);
     void Status(const char* name, const char* action);
     void Dispatch(InPacket& packet);
@@ -130,6 +154,7 @@ class Client {
                    std::string_view opName, DateTime time);
     void LogIpLine(const Visitor& visitor, std::string_view tail = {});
 
+    std::shared_ptr<std::atomic<int>> outstanding_ = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<NetLink> net_;
     Executor& executor_;
     // Posted batches check it, so that batches still queued when the client goes are dropped.

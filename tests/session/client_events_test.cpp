@@ -540,6 +540,19 @@ TEST_F(SessionTest, RequestsCarryTheVisitorsChat) {
     EXPECT_TRUE(net->sent.empty());
 }
 
+TEST_F(SessionTest, RequestsCountUntilTheHubDisposesOfThem) {
+    EXPECT_EQ(client->OutstandingRequests(), 0);
+    client->RequestVisitorList();
+    client->FAQRefresh();
+    EXPECT_EQ(client->OutstandingRequests(), 2);
+    InPacketList batch;
+    batch.push_back(std::make_unique<InTimeoutPacket>(std::move(net->sent[0])));
+    net->sent.clear();
+    EXPECT_EQ(client->OutstandingRequests(), 1);
+    net->callback(std::move(batch));
+    EXPECT_EQ(client->OutstandingRequests(), 0);
+}
+
 TEST_F(SessionTest, PlainRequestsAndDebugCookie) {
     client->RequestUrl("no scheme here");
     client->RequestUrl("http://host");
