@@ -98,6 +98,28 @@ JsonLine& JsonLine::Object(std::string_view key, const JsonLine& value) {
     return *this;
 }
 
+JsonLine& JsonLine::Array(std::string_view key, const std::vector<JsonLine>& items) {
+    Key(key);
+    members_ += '[';
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0) members_ += ',';
+        members_ += items[i].Str();
+    }
+    members_ += ']';
+    return *this;
+}
+
+JsonLine& JsonLine::TextArray(std::string_view key, const std::vector<std::string>& gbkItems) {
+    Key(key);
+    members_ += '[';
+    for (std::size_t i = 0; i < gbkItems.size(); ++i) {
+        if (i != 0) members_ += ',';
+        members_ += JsonString(GbkToUtf8(gbkItems[i]));
+    }
+    members_ += ']';
+    return *this;
+}
+
 std::string JsonLine::Str() const { return "{" + members_ + "}"; }
 
 }  // namespace morvale::cli

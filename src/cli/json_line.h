@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvale::cli {
 
@@ -18,6 +19,9 @@ class JsonLine {
     JsonLine& Null(std::string_view key);
     // A nested object, written as built.
     JsonLine& Object(std::string_view key, const JsonLine& value);
+    // An array of objects, or of texts (GBK, written as UTF-8).
+    JsonLine& Array(std::string_view key, const std::vector<JsonLine>& items);
+    JsonLine& TextArray(std::string_view key, const std::vector<std::string>& gbkItems);
 
     // The object's text, without a line break.
     std::string Str() const;

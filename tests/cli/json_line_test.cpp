@@ -55,6 +55,13 @@ TEST(JsonLine, NumbersFlagsAndNesting) {
     EXPECT_EQ(JsonLine().Str(), "{}");
 }
 
+TEST(JsonLine, Arrays) {
+    JsonLine a, b;
+    a.Int("i", 1);
+    EXPECT_EQ(JsonLine().Array("o", {a, b}).TextArray("t", {"\xD6\xD0", "\"", ""}).Array("e", {}).Str(),
+              "{\"o\":[{\"i\":1},{}],\"t\":[\"\xE4\xB8\xAD\",\"\\\"\",\"\"],\"e\":[]}");
+}
+
 TEST(PacketJson, WorkerMadeKindsCarryTheirRequest) {
     auto request = std::make_unique<OutSendMsgPacket>("v1", "r1", "hi");
     InTimeoutPacket timeout(std::move(request));
