@@ -23,4 +23,12 @@ struct CommandStreams {
 int DecodeCommand(const std::vector<std::string>& args, const CommandStreams& io);
 extern const char* const kDecodeUsage;
 
+// run --site S --user U --pass P [...]: a headless operator session; callbacks as JSON lines on out,
+// commands one per line on in. Exit status 3: sign-in refused, 4: timed out, 5: signed in elsewhere.
+inline constexpr int kExitRefused = 3;
+inline constexpr int kExitTimedOut = 4;
+inline constexpr int kExitElsewhere = 5;
+int RunCommand(const std::vector<std::string>& args, const CommandStreams& io);
+extern const char* const kRunUsage;
+
 }  // namespace morvale::cli

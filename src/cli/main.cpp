@@ -16,6 +16,7 @@ struct Command {
 // Each sub-command lives in its own file; adding one means one row here.
 const Command kCommands[] = {
     {"decode", morvale::cli::DecodeCommand, &morvale::cli::kDecodeUsage},
+    {"run", morvale::cli::RunCommand, &morvale::cli::kRunUsage},
 };
 
 void PrintUsage(std::FILE* stream) {

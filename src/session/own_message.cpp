@@ -32,7 +32,7 @@ OwnSend SendOwnMessage(Client& client, Visitor& visitor, std::string_view html, 
     return out;
 }
 
-OwnSend SendOwnFile(Client& client, Visitor& visitor, std::string_view path) {
+OwnSend SendOwnFile(Client& client, Visitor& visitor, std::string_view path, std::string_view shownPath) {
     OwnSend out;
     if (visitor.state != vsChatMine || visitor.chat == nullptr || client.user() == nullptr) {
         out.result = OwnSendResult::NotMine;
@@ -40,8 +40,9 @@ OwnSend SendOwnFile(Client& client, Visitor& visitor, std::string_view path) {
     }
     client.SendFile(visitor, path);
     // A local path may hold markup characters; the entry shows it as text.
-    out.fragment =
-        OwnMessageFragment(client.user()->opName, "发送文件 “" + XmlEscapeText(path) + "”", NowDateTime());
+    out.fragment = OwnMessageFragment(
+        client.user()->opName, "发送文件 “" + XmlEscapeText(shownPath.empty() ? path : shownPath) + "”",
+        NowDateTime());
     visitor.chat->content.push_back(out.fragment);
     out.result = OwnSendResult::Sent;
     return out;

@@ -32,7 +32,8 @@ struct OwnSend {
 // the 'inMsg' entry appended to the chat's transcript, then the message request.
 OwnSend SendOwnMessage(Client& client, Visitor& visitor, std::string_view html, bool relogging);
 
-// Sends a file into a chat in vsChatMine and appends its "发送文件" entry; NotMine otherwise.
-OwnSend SendOwnFile(Client& client, Visitor& visitor, std::string_view path);
+// Sends a file into a chat in vsChatMine and appends its "发送文件" entry, naming the file by
+// shownPath (GBK) when given, else by path; NotMine otherwise.
+OwnSend SendOwnFile(Client& client, Visitor& visitor, std::string_view path, std::string_view shownPath = {});
 
 }  // namespace morvale
