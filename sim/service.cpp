@@ -128,7 +128,19 @@ void Service::Expire() {
             s.events.clear();
         }
     }
+    // A browser page or scripted visitor polls its inbox all the time; one that stopped has closed the page.
+    for (auto& [vid, v] : visitors_)
+        if (!v.left && v.lastPoll != std::chrono::steady_clock::time_point{} &&
+            now - v.lastPoll > std::chrono::seconds(90))
+            Leave(v);
     cv_.notify_all();
+}
+
+void Service::Leave(VisitorRec& v) {
+    if (Chat* c = CurrentChat(v)) EndChat(v, *c, false);
+    v.left = true;
+    v.invitedBy.clear();
+    Broadcast(v.site, kVisitorLeft, JoinFields({v.vid, std::to_string(std::time(nullptr))}));
 }
 
 void Service::Queue(SessionRec& s, int type, const std::string& payload) {
@@ -372,7 +384,13 @@ Reply Service::Login(const std::string& site, const std::string& user, const std
 
 // ---------------------------------------------------------------- commands
 
-Reply Service::KeepAlive(const std::string& sid) { return Touch(sid); }
+Reply Service::KeepAlive(const std::string& sid) {
+    {
+        std::lock_guard lock(mu_);
+        Expire();
+    }
+    return Touch(sid);
+}
 
 Reply Service::Touch(const std::string& sid) {
     std::lock_guard lock(mu_);
@@ -921,10 +939,7 @@ bool Service::VisitorLeave(const std::string& vid) {
     std::lock_guard lock(mu_);
     VisitorRec* v = FindVisitor(vid);
     if (!v || v->left) return false;
-    if (Chat* c = CurrentChat(*v)) EndChat(*v, *c, false);
-    v->left = true;
-    v->invitedBy.clear();
-    Broadcast(v->site, kVisitorLeft, JoinFields({vid, std::to_string(std::time(nullptr))}));
+    Leave(*v);
     return true;
 }
 
@@ -951,6 +966,7 @@ std::optional<Json> Service::VisitorInbox(const std::string& vid, long since, in
     if (waitMs > 0) cv_.wait_for(lock, std::chrono::milliseconds(waitMs), has);
     VisitorRec* v = FindVisitor(vid);
     if (!v) return std::nullopt;
+    if (waitMs > 0) v->lastPoll = std::chrono::steady_clock::now();
     Json out = Json::Object();
     out["vid"] = vid;
     out["left"] = v->left;

@@ -125,6 +125,7 @@ class Service {
     bool VisitorAnswerInvite(const std::string& vid, bool accept);
     bool VisitorLeave(const std::string& vid);
     // What reached the visitor side after entry `since` (UTF-8 JSON array), waiting up to waitMs for one.
+    // A visitor that long-polls (waitMs > 0) and then stops for 90 s is taken as gone.
     std::optional<Json> VisitorInbox(const std::string& vid, long since, int waitMs);
     std::vector<std::string> LiveVisitors(bool scriptedOnly);
     void MarkScripted(const std::string& vid);
@@ -182,7 +183,8 @@ class Service {
         std::time_t arrive = 0;
         std::vector<Page> pages;
         bool left = false, scripted = false;
-        std::string chatRid;  // current (calling or active) chat
+        std::chrono::steady_clock::time_point lastPoll{};  // visitors that poll and then stop have gone
+        std::string chatRid;                               // current (calling or active) chat
         std::string invitedBy;
         std::vector<InboxEntry> inbox;
         long nextInbox = 1;
@@ -202,6 +204,7 @@ class Service {
     Chat* FindChat(const std::string& rid);
     Chat* CurrentChat(VisitorRec& v);
     void Expire();
+    void Leave(VisitorRec& v);
     void Queue(SessionRec& s, int type, const std::string& payload);
     void Broadcast(const std::string& site, int type, const std::string& payload,
                    const SessionRec* except = nullptr);

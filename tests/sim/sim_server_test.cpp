@@ -199,6 +199,21 @@ TEST_F(SimServerTest, UnknownSessionsMustSignInAgain) {
     EXPECT_EQ(Get("/live/c/a.php?", op.sid)->body, "ok");
 }
 
+TEST_F(SimServerTest, IdleSessionsExpireOnClean) {
+    Op a = Login("op01"), b = Login("op02");
+    const std::string mustRelogin = std::string(
+        "\x02"
+        "6\x05"
+        "0\x05"
+        "0\x05\x03");
+    EXPECT_EQ(Get("/live/c/clean.php", b.sid)->body.find(mustRelogin), std::string::npos);
+    Control("config", Obj({{"session_timeout_s", 0}}));
+    EXPECT_EQ(Get("/live/c/clean.php", b.sid)->body, mustRelogin);
+    EXPECT_EQ(Get("/live/c/a.php?", a.sid)->body, mustRelogin);
+    Control("config", Obj({{"session_timeout_s", 300}}));
+    EXPECT_EQ(Login("op01", a.sid).sid, a.sid);
+}
+
 TEST_F(SimServerTest, VisitorListAttributesInPositionOrder) {
     Op op = Login("op01");
     std::string v1 = Arrive(Obj({{"ip", "1.2.3.4"},
