@@ -24,43 +24,64 @@ std::optional<T> ParseDecimal(std::string_view text) {
     return value;
 }
 
+// "'text'" followed by what is wrong with it, the form conversion errors are reported in.
+std::string Quoted(std::string_view text, std::string_view complaint) {
+    std::string message;
+    message.reserve(text.size() + complaint.size() + 2);
+    message.append(1, '\'').append(text).append(1, '\'').append(complaint);
+    return message;
+}
+
 }  // namespace
 
 PayloadReader::PayloadReader(std::int32_t length, std::int32_t seq, std::string_view payload)
     : length_(length), seq_(seq), payload_(payload) {}
 
-void PayloadReader::SplitFields() { fields_ = Split(payload_, "\x06"); }
+void PayloadReader::SplitFields() {
+    count_ = 0;
+    if (payload_.empty()) return;
+    std::size_t from = 0;
+    while (true) {
+        std::size_t at = payload_.find('\x06', from);
+        std::string_view field = payload_.substr(from, at == std::string_view::npos ? at : at - from);
+        if (count_ < kMaxFields) fields_[count_] = field;
+        ++count_;
+        if (at == std::string_view::npos) break;
+        from = at + 1;
+    }
+}
 
 void PayloadReader::Fail(std::string message) {
     if (!error_) error_ = std::move(message);
 }
 
-// Each field is handed over once (moved out), which keeps decoding a large reply cheap.
-std::string PayloadReader::Text(std::size_t n) {
-    if (n == 0 || n > fields_.size()) return {};
-    return std::move(fields_[n - 1]);
+std::string_view PayloadReader::View(std::size_t n) const {
+    if (n == 0 || n > count_ || n > kMaxFields) return {};
+    return fields_[n - 1];
 }
 
+std::string PayloadReader::Text(std::size_t n) const { return std::string(View(n)); }
+
 std::int32_t PayloadReader::Int(std::size_t n) {
-    std::string text = Text(n);
+    std::string_view text = View(n);
     if (auto value = ParseDecimal<std::int32_t>(text)) return *value;
-    Fail("'" + text + "' is not a valid integer value");
+    Fail(Quoted(text, " is not a valid integer value"));
     return 0;
 }
 
 PacketTime PayloadReader::Time(std::size_t n) {
-    std::string text = Text(n);
+    std::string_view text = View(n);
     if (auto value = ParseDecimal<std::int64_t>(text)) return UnixToLocal(*value);
-    Fail("'" + text + "' is not a valid integer value");
+    Fail(Quoted(text, " is not a valid integer value"));
     return 0;
 }
 
-bool PayloadReader::Flag(std::size_t n) { return Text(n) == "1"; }
+bool PayloadReader::Flag(std::size_t n) const { return View(n) == "1"; }
 
 std::string PayloadReader::UrlDecoded(std::size_t n) {
-    std::string text = Text(n);
+    std::string_view text = View(n);
     if (auto decoded = UrlDecode(text)) return std::move(*decoded);
-    Fail("'" + text + "' is not a valid percent-encoded text");
+    Fail(Quoted(text, " is not a valid percent-encoded text"));
     return {};
 }
 
@@ -222,8 +243,7 @@ InVisitorMsgPacket::InVisitorMsgPacket(PayloadReader& in) : InPacket(DOWN_VISITO
     vid = in.Text(1);
     time = in.Time(2);
     plain = in.Int(3);
-    msg = in.Text(4);
-    if (plain != 0) msg = XmlEscapeText(msg);
+    msg = plain != 0 ? XmlEscapeText(in.View(4)) : in.Text(4);
 }
 
 InVisitorEndChatPacket::InVisitorEndChatPacket(PayloadReader& in) : InPacket(DOWN_VISITOR_ENDCHAT, in) {

@@ -4,6 +4,7 @@
 // it into one InPacket per frame, of the subclass named by the frame's type. Two kinds never come
 // from the wire: the workers make them for a failed request and a finished download.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -48,23 +49,29 @@ using PacketTime = double;
 // The fields of one frame's payload, numbered from 1 as the wire lists them. Missing fields read as
 // empty text; the first failed number or time conversion is remembered in `error` so that a
 // constructor can decode all its members and the parser can then reject the frame as a whole.
+// Fields are views into the payload (no kind reads more than kMaxFields of them), so decoding a
+// reply allocates only for the members themselves.
 class PayloadReader {
   public:
+    static constexpr std::size_t kMaxFields = 16;
+
     PayloadReader(std::int32_t length, std::int32_t seq, std::string_view payload);
 
     std::int32_t length() const { return length_; }
     std::int32_t seq() const { return seq_; }
     std::string_view payload() const { return payload_; }
 
-    // Splits the payload at every 0x06 (keeping empty fields); before that, fields are not available.
+    // Splits the payload at every 0x06, keeping empty fields (also after a trailing separator); an
+    // empty payload has no fields. Before this call there are no fields.
     void SplitFields();
-    std::size_t FieldCount() const { return fields_.size(); }
+    std::size_t FieldCount() const { return count_; }
 
-    std::string Text(std::size_t n);        // field n as it is
-    std::int32_t Int(std::size_t n);        // decimal 32-bit signed, else error
-    PacketTime Time(std::size_t n);         // decimal Unix seconds, as China local date-time
-    bool Flag(std::size_t n);               // the field is exactly "1"
-    std::string UrlDecoded(std::size_t n);  // percent-decoded, error on a truncated escape
+    std::string_view View(std::size_t n) const;  // field n, a view into the payload
+    std::string Text(std::size_t n) const;       // field n as it is
+    std::int32_t Int(std::size_t n);             // decimal 32-bit signed, else error
+    PacketTime Time(std::size_t n);              // decimal Unix seconds, as China local date-time
+    bool Flag(std::size_t n) const;              // the field is exactly "1"
+    std::string UrlDecoded(std::size_t n);       // percent-decoded, error on a truncated escape
 
     const std::optional<std::string>& error() const { return error_; }
 
@@ -74,7 +81,8 @@ class PayloadReader {
     std::int32_t length_;
     std::int32_t seq_;
     std::string_view payload_;
-    std::vector<std::string> fields_;
+    std::array<std::string_view, kMaxFields> fields_{};
+    std::size_t count_ = 0;
     std::optional<std::string> error_;
 };
 

@@ -417,6 +417,18 @@ TEST(PayloadReader, SplitKeepsEmptyFields) {
     PayloadReader empty(0, 1, "");
     empty.SplitFields();
     EXPECT_EQ(empty.FieldCount(), 0u);
+
+    // The reader's views cut exactly where the general splitter does.
+    std::mt19937 rng(7);
+    for (int round = 0; round < 500; ++round) {
+        std::string text;
+        for (std::size_t k = rng() % 12; k > 0; --k) text += "ab\x06"[rng() % 3];
+        PayloadReader reader(0, 0, text);
+        reader.SplitFields();
+        std::vector<std::string> expected = Split(text, "\x06");
+        ASSERT_EQ(reader.FieldCount(), expected.size()) << text;
+        for (std::size_t n = 1; n <= expected.size(); ++n) EXPECT_EQ(reader.Text(n), expected[n - 1]);
+    }
 }
 
 // Every prefix and many random mutations of a realistic reply: the parser must stay inside the
