@@ -6,6 +6,7 @@
 
 #include "core/log.h"
 #include "core/text_utils.h"
+#include "protocol/packet_blocks.h"
 
 namespace morvale {
 
@@ -84,6 +85,10 @@ std::string PayloadReader::UrlDecoded(std::size_t n) {
     Fail(Quoted(text, " is not a valid percent-encoded text"));
     return {};
 }
+
+void* InPacket::operator new(std::size_t size) { return AllocatePacketBlock(size); }
+
+void InPacket::operator delete(void* block, std::size_t size) noexcept { FreePacketBlock(block, size); }
 
 InPacket::InPacket(std::int32_t kind, const PayloadReader& in)
     : kind(kind), seq(in.seq()), length(in.length()), body(in.payload()) {}

@@ -93,6 +93,11 @@ class InPacket {
     InPacket(std::int32_t kind, const PayloadReader& in);
     virtual ~InPacket() = default;
 
+    // Packets live in kept blocks (protocol/packet_blocks.h): a reply's worth of them is freed and
+    // made again with every batch.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block, std::size_t size) noexcept;
+
     std::int32_t kind;
     std::int32_t seq = 0;
     std::int32_t length = 0;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <limits>
 
@@ -22,6 +23,21 @@ std::int32_t LeadingNumber(std::string_view text) {
         value = std::min<std::int64_t>(value * 10 + (c - '0'), std::numeric_limits<std::int32_t>::max());
     }
     return static_cast<std::int32_t>(value);
+}
+
+// How many frames the text may hold, to size the list once instead of growing it step by step;
+// bounded, so that text that is nothing but start bytes reserves little.
+std::size_t FrameCountHint(std::string_view text) {
+    constexpr std::size_t kMaxHint = 65536;
+    std::size_t starts = 0;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (starts < kMaxHint && (p = static_cast<const char*>(std::memchr(
+                                     p, kFrameStart, static_cast<std::size_t>(end - p)))) != nullptr) {
+        ++starts;
+        ++p;
+    }
+    return starts;
 }
 
 template <typename Packet>
@@ -98,6 +114,7 @@ DecodeResult DecodePacket(std::int32_t type, std::int32_t seq, std::int32_t leng
 InPacketList ParsePackets(std::string_view text) {
     InPacketList packets;
     try {
+        packets.reserve(FrameCountHint(text));
         std::size_t start = text.find(kFrameStart);
         while (start != std::string_view::npos) {
             // A frame runs to the first end byte after its start, or to the end of the text.
