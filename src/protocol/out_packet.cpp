@@ -26,6 +26,15 @@ bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
 }  // namespace
 
+std::string FormBody(const std::vector<std::string>& fields) {
+    const std::string body = JoinParams(fields);
+    std::size_t first = 0;
+    while (first < body.size() && IsBlankOrControl(body[first])) ++first;
+    std::size_t last = body.size();
+    while (last > first && IsBlankOrControl(body[last - 1])) --last;
+    return body.substr(first, last - first);
+}
+
 void OutPacket::AddParam(std::string_view name, std::string_view value) {
     params.push_back(Line(name, UrlEncode(value)));
 }
@@ -47,14 +56,6 @@ const std::vector<std::string>& OutPacket::GetParams() const { return params; }
 
 const std::vector<std::string>& OutPacket::GetPostFields() const { return postFields; }
 
-std::string OutPacket::GetFormBody() const {
-    std::string body = JoinParams(params);
-    std::size_t first = 0;
-    while (first < body.size() && IsBlankOrControl(body[first])) ++first;
-    std::size_t last = body.size();
-    while (last > first && IsBlankOrControl(body[last - 1])) --last;
-    return body.substr(first, last - first);
-}
 
 OutCheckSitePacket::OutCheckSitePacket(std::string_view site) {
     path = "/c/aregister.php?action=check&";

@@ -20,6 +20,9 @@ inline constexpr std::int32_t CH_DOWNLOAD = 3;
 // A message longer than this (path plus every parameter line with CR LF) goes out as a form POST.
 inline constexpr std::size_t kMaxGetMessageBytes = 2000;
 
+// A form POST body: the fields joined with "&", leading and trailing blanks and control bytes trimmed.
+std::string FormBody(const std::vector<std::string>& fields);
+
 class OutPacket {
   public:
     OutPacket() = default;
@@ -36,9 +39,8 @@ class OutPacket {
     virtual const std::vector<std::string>& GetParams() const;
     virtual const std::vector<std::string>& GetPostFields() const;
 
-    // The CH_POST form body: params joined with "&", leading and trailing blanks and control bytes
-    // trimmed.
-    std::string GetFormBody() const;
+    // The CH_POST form body: FormBody of the params.
+    std::string GetFormBody() const { return FormBody(params); }
 
     std::vector<std::string> params;
     std::vector<std::string> postFields;

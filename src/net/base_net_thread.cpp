@@ -10,6 +10,7 @@
 #include "core/log.h"
 #include "core/text_utils.h"
 #include "net/curl_global.h"
+#include "protocol/out_packet.h"
 
 namespace morvale {
 namespace {
@@ -34,6 +35,26 @@ std::string OriginForm(const std::string& url) {
     const size_t hash = target.find('#');
     if (hash != std::string::npos) target.resize(hash);
     return target;
+}
+
+// libcurl refuses a URL holding a blank, a control byte or DEL (and 8-bit bytes are not URL bytes
+// either), which UrlEncode and server-given paths may carry; they go out percent-encoded, which the
+// server decodes to the same bytes.
+std::string WireUrl(const std::string& url) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(url.size());
+    for (const char ch : url) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
 }
 
 // Header lines of a request block, without the request line and the closing empty line.
@@ -403,8 +424,9 @@ HttpExchange BaseNetThread::Perform(const HttpRequest& request) {
     char errbuf[CURL_ERROR_SIZE] = {0};
 
     const bool proxied = !settings.proxyHost.empty();
-    curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-    const std::string target = proxied ? request.url : OriginForm(request.url);
+    const std::string url = WireUrl(request.url);
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    const std::string target = proxied ? url : OriginForm(url);
     curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, target.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -625,17 +647,7 @@ int BaseNetThread::HttpGet(const std::string& url, ReplyLines& reply, int tries)
 
 int BaseNetThread::HttpPost(const std::string& url, const std::vector<std::string>& fields, ReplyLines& reply,
                             int tries) {
-    std::string body;
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0) body += '&';
-        body += fields[i];
-    }
-    // Leading and trailing blanks and control bytes are not part of the form.
-    size_t first = 0;
-    while (first < body.size() && static_cast<unsigned char>(body[first]) <= ' ') ++first;
-    size_t last = body.size();
-    while (last > first && static_cast<unsigned char>(body[last - 1]) <= ' ') --last;
-    body = body.substr(first, last - first);
+    const std::string body = FormBody(fields);
 
     int code = NET_OK;
     int remaining = tries;

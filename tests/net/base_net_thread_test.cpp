@@ -87,6 +87,16 @@ TEST(HttpGet, SuccessStoresLinesSendsBareRequestAndLogsTheExchange) {
     EXPECT_EQ(masked.substr(masked.size() - tail.size()), tail);
 }
 
+TEST(HttpGet, BytesAUrlCannotHoldGoOutPercentEncoded) {
+    TestHttpServer server;
+    server.Enqueue("/c/a b.php", ScriptedReply::Body("ok"));
+    Probe probe;
+    ReplyLines lines;
+    EXPECT_EQ(probe.HttpGet(server.BaseUrl() + "/c/a b.php?msg=x\x7fy\tz\xb0\xa1", lines, 1), NET_OK);
+    ASSERT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.Requests()[0].target, "/c/a%20b.php?msg=x%7Fy%09z%B0%A1");
+}
+
 TEST(HttpGet, GzipIsDecodedOnlyForExactlyGzip) {
     const std::string plain = "line one\r\nline two";
     struct Row {
