@@ -5,6 +5,7 @@
 #include <libxml/parserInternals.h>
 
 #include <charconv>
+#include <cstring>
 
 #include "core/gbk.h"
 
@@ -32,15 +33,17 @@ bool DeclaresUtf8(std::string_view xml) {
 // GBK bytes are handed to the parser as if they were Latin-1 (every byte one character), which keeps
 // them intact through the parse; markup bytes never occur inside a GBK character.
 std::string BytesAsUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 4);
+    std::size_t high = 0;
+    for (const char c : bytes) high += static_cast<unsigned char>(c) >> 7;
+    std::string out(bytes.size() + high, '\0');
+    char* o = out.data();
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         if (b < 0x80) {
-            out += c;
+            *o++ = c;
         } else {
-            out += static_cast<char>(0xC0 | (b >> 6));
-            out += static_cast<char>(0x80 | (b & 0x3F));
+            *o++ = static_cast<char>(0xC0 | (b >> 6));
+            *o++ = static_cast<char>(0x80 | (b & 0x3F));
         }
     }
     return out;
@@ -50,10 +53,13 @@ std::string BytesAsUtf8(std::string_view bytes) {
 // from character references and are converted to GBK.
 std::string Utf8AsBytes(const char* s) {
     std::string out;
+    out.reserve(std::strlen(s));
     while (*s != '\0') {
         const auto b = static_cast<unsigned char>(*s);
         if (b < 0x80) {
-            out += *s++;
+            const char* run = s;
+            while (static_cast<unsigned char>(*s) - 1u < 0x7Fu) ++s;
+            out.append(run, static_cast<std::size_t>(s - run));
         } else if ((b == 0xC2 || b == 0xC3) && s[1] != '\0') {
             out += static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(s[1]) & 0x3F));
             s += 2;
