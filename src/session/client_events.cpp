@@ -175,9 +175,9 @@ void Client::Process_DOWN_LOGIN(InLoginPacket& p) {
 void Client::Process_DOWN_OP_LOGIN(InOpLoginPacket& p) {
     Log("    Process_DOWN_OP_LOGIN");
     if (user_ == nullptr) return;
-    // Server times are China time; the own sign-in is compared on the same clock, whatever the
-    // computer's time zone.
-    if (p.opid == user_->opId && p.sessionId != user_->sessionId && p.loginTime > loginServerTime_) {
+    // Server times are China time in whole seconds; the own sign-in is compared on the same clock and
+    // to the second, so a sign-in elsewhere within the same second still counts.
+    if (p.opid == user_->opId && p.sessionId != user_->sessionId && p.loginTime >= loginServerTime_) {
         Log("        CbcOtherMeLogin");
         Notify(CbcOtherMeLogin, nullptr, 0);
     }
