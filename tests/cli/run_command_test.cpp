@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "core/gbk.h"
 #include "support/test_http_server.h"
 
@@ -114,119 +115,6 @@ class Service {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::string events_;
-};
-
-// The command-line client as a child process with its standard input and output on pipes.
-class Cli {
-  public:
-    explicit Cli(const std::vector<std::string>& args) {
-        int in[2], out[2];
-        EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-        home_ = testing::TempDir() + "cli_run_home";
-        mkdir(home_.c_str(), 0700);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            setenv("MORVALE_HOME", home_.c_str(), 1);
-            unsetenv("MORVALE_BASE_URL");
-            std::vector<char*> argv{const_cast<char*>(MORVALE_CLI), const_cast<char*>("run")};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(MORVALE_CLI, argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        stdin_ = in[1];
-        reader_ = std::thread([this, fd = out[0]] {
-            std::string pending;
-            char buf[4096];
-            for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
-                pending.append(buf, static_cast<std::size_t>(n));
-                for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-                    std::lock_guard lock(mutex_);
-                    lines_.push_back(pending.substr(0, nl));
-                    pending.erase(0, nl + 1);
-                    changed_.notify_all();
-                }
-            }
-            close(fd);
-        });
-    }
-
-    ~Cli() {
-        CloseInput();
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (reader_.joinable()) reader_.join();
-    }
-
-    void Send(const std::string& utf8Line) {
-        const std::string line = utf8Line + "\n";
-        ASSERT_EQ(write(stdin_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    }
-    void CloseInput() {
-        if (stdin_ >= 0) close(stdin_);
-        stdin_ = -1;
-    }
-
-    // The first line not yet taken by an earlier wait that holds every given part (UTF-8); empty when
-    // none arrives in time.
-    std::string WaitFor(const std::vector<std::string>& parts, std::chrono::milliseconds timeout = 20s) {
-        std::unique_lock lock(mutex_);
-        std::string found;
-        changed_.wait_for(lock, timeout, [&] {
-            taken_.resize(lines_.size(), false);
-            for (std::size_t i = 0; i < lines_.size(); ++i) {
-                if (taken_[i]) continue;
-                bool all = true;
-                for (const auto& p : parts) all = all && lines_[i].find(p) != std::string::npos;
-                if (all) {
-                    taken_[i] = true;
-                    found = lines_[i];
-                    return true;
-                }
-            }
-            return false;
-        });
-        return found;
-    }
-
-    // The exit status, or -1 when the process does not end in time.
-    int Wait(std::chrono::milliseconds timeout = 30s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        int status = 0;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::unique_lock lock(mutex_);
-            changed_.wait_for(lock, 20ms);
-        }
-        return -1;
-    }
-
-    std::vector<std::string> Lines() {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    bool exited_ = false;
-    std::string home_;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> lines_;
-    std::vector<bool> taken_;
 };
 
 std::vector<std::string> Args(const Service& s) {
