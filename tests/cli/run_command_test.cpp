@@ -35,7 +35,20 @@ std::string Frame(int type, std::vector<std::string> fields) {
 // The service: an edition prefix that names the real server, the real server below "/real", and a
 // queue of events handed out by the push subscription.
 class Service {
+    // Declared before the server, so that the server (and its handler threads) stops first.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string events_;
+
   public:
+    std::atomic<bool> refuseLogin{false};
+    std::atomic<int> failLogins{0};  // that many login requests get HTTP 500
+    std::atomic<bool> failSend{false};
+    std::atomic<int> logins{0};
+    std::vector<std::chrono::steady_clock::time_point> loginTimes;
+    std::mutex loginMutex;
+    TestHttpServer http;
+
     Service() {
         http.SetHandler([this](const RecordedRequest& r) { return Answer(r); });
     }
@@ -59,14 +72,6 @@ class Service {
         }
         return out;
     }
-
-    TestHttpServer http;
-    std::atomic<bool> refuseLogin{false};
-    std::atomic<int> failLogins{0};  // that many login requests get HTTP 500
-    std::atomic<bool> failSend{false};
-    std::atomic<int> logins{0};
-    std::vector<std::chrono::steady_clock::time_point> loginTimes;
-    std::mutex loginMutex;
 
   private:
     ScriptedReply Answer(const RecordedRequest& r) {
@@ -111,10 +116,6 @@ class Service {
         // Every command is answered with a body: an empty reply counts as a failed request.
         return ScriptedReply::Body("ok");
     }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string events_;
 };
 
 std::vector<std::string> Args(const Service& s) {
