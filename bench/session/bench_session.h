@@ -21,6 +21,7 @@ std::string Frame(int type, std::initializer_list<std::string> fields, int seq =
 class NullNet : public NetLink {
   public:
     void SetCallback(BatchCallback) override {}
+    void SetKeepalive(std::function<void()>) override {}
     void SendPacket(std::unique_ptr<OutPacket>) override {}
     void SetBaseUrl(const std::string&) override {}
     void SetProxy(const std::string&, int) override {}

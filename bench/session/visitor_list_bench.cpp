@@ -17,6 +17,7 @@ constexpr int kVisitors = 10000;
 class NullNet : public NetLink {
   public:
     void SetCallback(BatchCallback) override {}
+    void SetKeepalive(std::function<void()>) override {}
     void SendPacket(std::unique_ptr<OutPacket>) override {}
     void SetBaseUrl(const std::string&) override {}
     void SetProxy(const std::string&, int) override {}

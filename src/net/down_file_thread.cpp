@@ -1,5 +1,8 @@
 #include "net/down_file_thread.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +10,20 @@
 #include "core/log.h"
 
 namespace morvale {
+
+namespace {
+
+// Downloads land in the private temporary directory; a link planted at the file's name is refused
+// rather than followed, so a download can never overwrite a file elsewhere.
+std::FILE* CreateForWriting(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) ::close(fd);
+    return file;
+}
+
+}  // namespace
 
 std::optional<std::string> GunzipFileInPlace(const std::string& path) {
     const std::string gz = path + ".gz";
@@ -24,7 +41,7 @@ std::optional<std::string> GunzipFileInPlace(const std::string& path) {
     }
     std::remove(gz.c_str());
     const std::optional<std::string> plain = Gunzip(data);
-    std::FILE* out = std::fopen(path.c_str(), "wb");
+    std::FILE* out = CreateForWriting(path);
     if (out == nullptr) return "Cannot create file \"" + path + "\". " + std::strerror(errno);
     bool ok = true;
     if (plain && !plain->empty()) ok = std::fwrite(plain->data(), 1, plain->size(), out) == plain->size();
@@ -75,7 +92,7 @@ int DownFileThread::Download(const OutPacket& packet) {
             LogLine("NetDF", kind, head(elapsed) + localFile + "    ---------    \r\n" + message);
         };
         const std::int64_t start = TickMs();
-        std::FILE* file = std::fopen(localFile.c_str(), "wb");
+        std::FILE* file = CreateForWriting(localFile);
         if (file == nullptr) {
             fail(LogMsgType::Warning, 0, "Cannot create file \"" + localFile + "\". " + std::strerror(errno));
             code = NET_ERROR;

@@ -58,6 +58,7 @@ Client::Client(std::unique_ptr<NetLink> net, Executor& executor, ClientOptions o
     // The hub stops its event thread before this client goes (destructor), so the callback never
     // outlives it.
     net_->SetCallback([this](InPacketList batch) { OnPackets(std::move(batch)); });
+    net_->SetKeepalive([this] { SendKeepalive(); });
     gInstance.store(this);
 }
 

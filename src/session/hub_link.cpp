@@ -8,6 +8,7 @@ namespace {
 class HubLink : public NetLink {
   public:
     void SetCallback(BatchCallback callback) override { net.SetCallback(std::move(callback)); }
+    void SetKeepalive(std::function<void()> keepalive) override { net.SetKeepalive(std::move(keepalive)); }
     void SendPacket(std::unique_ptr<OutPacket> packet) override { net.SendPacket(std::move(packet)); }
     void SetBaseUrl(const std::string& url) override { net.SetBaseUrl(url); }
     void SetProxy(const std::string& host, int port) override { net.SetProxy(host, port); }
@@ -21,8 +22,12 @@ class HubLink : public NetLink {
     void SetPushInterval(int ms) override { net.SetPushInterval(ms); }
     void SetCommandReadTimeout(int ms) override { net.SetCommandReadTimeout(ms); }
     void AddCookie(const std::string& cookie) override { net.AddCookie(cookie); }
-    // The event thread stops first; the workers stop when the hub is destroyed with the link.
-    void Shutdown() override { net.Events().Stop(); }
+    // The ticker and the event thread, the two that call into Client, stop first; the other workers
+    // stop when the hub is destroyed with the link.
+    void Shutdown() override {
+        net.Pull().Stop();
+        net.Events().Stop();
+    }
 
     Net net;
 };

@@ -22,6 +22,8 @@ class NetLink {
 
     // Called on the hub's event thread with every non-empty batch of events, in queue order.
     virtual void SetCallback(BatchCallback callback) = 0;
+    // What the keep-alive ticker does on each tick (called on the ticker's thread).
+    virtual void SetKeepalive(std::function<void()> keepalive) = 0;
     virtual void SendPacket(std::unique_ptr<OutPacket> packet) = 0;
     virtual void SetBaseUrl(const std::string& url) = 0;
     virtual void SetProxy(const std::string& host, int port) = 0;
@@ -35,7 +37,7 @@ class NetLink {
     virtual void SetPushInterval(int milliseconds) = 0;
     virtual void SetCommandReadTimeout(int milliseconds) = 0;
     virtual void AddCookie(const std::string& cookie) = 0;
-    // Stops the event thread and the workers; no callback runs after it returns.
+    // Stops the keep-alive ticker and the event thread; no callback or tick runs after it returns.
     virtual void Shutdown() = 0;
 };
 

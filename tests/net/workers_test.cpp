@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -349,6 +350,26 @@ TEST(DownFileThread, AMissingFolderFailsEveryAttemptThenReportsOnce) {
     }
     EXPECT_EQ(log.Records("NetDF", "L2"),
               std::vector<std::string>{"----/faq.xml  --------  \r\n" + local + "<<<<<网络异常"});
+}
+
+TEST(DownFileThread, ALinkPlantedAtTheFileNameIsNotFollowed) {
+    LogCapture log;
+    TempDir dir;
+    Hub hub;
+    const std::string target = dir.File("elsewhere.txt");
+    std::ofstream(target) << "keep me";
+    const std::string local = dir.File("faq.xml");
+    std::filesystem::create_symlink(target, local);
+    hub.net.SendPacket(std::make_unique<OutFAQFromUrlPacket>("/faq.xml", local));
+    hub.net.StartWorkers();
+    ASSERT_TRUE(hub.events.WaitForPackets(1));
+    InPacketList packets = hub.events.TakePackets();
+    auto* done = dynamic_cast<InDownFilePacket*>(packets.at(0).get());
+    ASSERT_NE(done, nullptr);
+    EXPECT_FALSE(done->ok);
+    EXPECT_EQ(hub.server.RequestCount(), 0u);
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
 }
 
 TEST(DownFileThread, ACutOffReplyOrAnErrorStatusIsRetriedAndNotKept) {

@@ -18,6 +18,7 @@ namespace morvale::test {
 class FakeNet : public NetLink {
   public:
     void SetCallback(BatchCallback callback) override { this->callback = std::move(callback); }
+    void SetKeepalive(std::function<void()> keepalive) override { this->keepalive = std::move(keepalive); }
     void SendPacket(std::unique_ptr<OutPacket> packet) override { sent.push_back(std::move(packet)); }
     void SetBaseUrl(const std::string& url) override { calls.push_back("SetBaseUrl " + url); }
     void SetProxy(const std::string& host, int port) override {
@@ -46,6 +47,7 @@ class FakeNet : public NetLink {
     }
 
     BatchCallback callback;
+    std::function<void()> keepalive;
     std::vector<std::unique_ptr<OutPacket>> sent;
     std::vector<std::string> calls;
 };
