@@ -41,13 +41,15 @@ TEST(VisitorScript, ScriptedVisitorsAskAndAnswer) {
     std::string rid;
     for (int i = 0; i < 3000 && rid.empty(); ++i) {
         script.Step();
-        for (const auto& c : service.Snapshot().Find("chats")->Items())
+        Json state = service.Snapshot();
+        for (const auto& c : state.Find("chats")->Items())
             if (c.Str("state") == "calling") rid = c.Str("rid");
     }
     ASSERT_FALSE(rid.empty()) << "no scripted chat request";
     service.Accept(sid, rid);
     std::string vid;
-    for (const auto& c : service.Snapshot().Find("chats")->Items())
+    Json state = service.Snapshot();
+    for (const auto& c : state.Find("chats")->Items())
         if (c.Str("rid") == rid) vid = c.Str("vid");
     service.SendMsg(sid, vid, rid, "hello");
     std::string queued;
