@@ -1,33 +1,19 @@
 #include "session/visitor_list_xml.h"
 
-#include <libxml/SAX2.h>
-#include <libxml/parser.h>
-#include <libxml/parserInternals.h>
-
 #include <charconv>
 #include <cstring>
 
 #include "core/gbk.h"
+#include "core/safe_xml.h"
+#include "core/text_utils.h"
 
 namespace morvale {
 namespace {
 
 bool DeclaresUtf8(std::string_view xml) {
     if (xml.substr(0, 3) == "\xEF\xBB\xBF") return true;
-    if (xml.substr(0, 5) != "<?xml") return false;
-    std::string_view decl = xml.substr(0, xml.find("?>"));
-    const std::size_t at = decl.find("encoding");
-    if (at == std::string_view::npos) return false;
-    std::string value;
-    for (std::size_t i = at + 8; i < decl.size(); ++i) {
-        const char ch = decl[i];
-        if (ch == '"' || ch == '\'' || ch == '=' || ch == ' ') {
-            if (!value.empty()) break;
-            continue;
-        }
-        value += static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
-    }
-    return value == "utf-8" || value == "utf8";
+    const std::string encoding = XmlDeclaredEncoding(xml);
+    return EqualsNoCase(encoding, "utf-8") || EqualsNoCase(encoding, "utf8");
 }
 
 // GBK bytes are handed to the parser as if they were Latin-1 (every byte one character), which keeps
@@ -85,15 +71,15 @@ struct Reader {
     bool gbk = true;
     int depth = 0;
 
-    std::string Value(const xmlChar* v) const {
+    std::string Value(const unsigned char* v) const {
         const char* s = reinterpret_cast<const char*>(v);
         return gbk ? Utf8AsBytes(s) : Utf8ToGbk(s, GbkFallback::Question);
     }
 };
 
-Reader& ReaderOf(void* ctx) { return *static_cast<Reader*>(static_cast<xmlParserCtxtPtr>(ctx)->_private); }
+Reader& ReaderOf(void* ctx) { return *static_cast<Reader*>(SafeXmlUser(ctx)); }
 
-void OnStartElement(void* ctx, const xmlChar*, const xmlChar** atts) {
+void OnStartElement(void* ctx, const unsigned char*, const unsigned char** atts) {
     Reader& r = ReaderOf(ctx);
     if (r.depth++ != 1) return;
     VisitorListEntry entry;
@@ -102,7 +88,7 @@ void OnStartElement(void* ctx, const xmlChar*, const xmlChar** atts) {
     v.state = vsBrowsing;
     std::string chatTime;
     for (int pos = 0; atts != nullptr && atts[2 * pos] != nullptr; ++pos) {
-        const xmlChar* value = atts[2 * pos + 1];
+        const unsigned char* value = atts[2 * pos + 1];
         if (value == nullptr) continue;
         switch (pos) {
             case 0:
@@ -162,17 +148,7 @@ void OnStartElement(void* ctx, const xmlChar*, const xmlChar** atts) {
     r.result->entries.push_back(std::move(entry));
 }
 
-void OnEndElement(void* ctx, const xmlChar*) { --ReaderOf(ctx).depth; }
-
-void OnEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId, const xmlChar* systemId,
-                  xmlChar* content) {
-    if (type == XML_INTERNAL_GENERAL_ENTITY || type == XML_INTERNAL_PARAMETER_ENTITY) {
-        xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
-    }
-}
-xmlParserInputPtr OnResolveEntity(void*, const xmlChar*, const xmlChar*) { return nullptr; }
-void OnExternalSubset(void*, const xmlChar*, const xmlChar*, const xmlChar*) {}
-void OnQuiet(void*, const char*, ...) {}
+void OnEndElement(void* ctx, const unsigned char*) { --ReaderOf(ctx).depth; }
 
 }  // namespace
 
@@ -186,52 +162,12 @@ VisitorListResult ReadVisitorList(std::string_view xml) {
         converted = BytesAsUtf8(xml);
         xml = converted;
     }
-    if (xml.empty()) {
-        result.error = "empty document";
-        return result;
-    }
-
-    xmlSAXHandler sax;
-    xmlSAXVersion(&sax, 1);
-    sax.startElement = OnStartElement;
-    sax.endElement = OnEndElement;
-    sax.characters = nullptr;
-    sax.cdataBlock = nullptr;
-    sax.ignorableWhitespace = nullptr;
-    sax.reference = nullptr;
-    sax.comment = nullptr;
-    sax.processingInstruction = nullptr;
-    sax.entityDecl = OnEntityDecl;
-    sax.resolveEntity = OnResolveEntity;
-    sax.externalSubset = OnExternalSubset;
-
-    xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(xml.data(), static_cast<int>(xml.size()));
-    if (ctxt == nullptr) {
-        result.error = "cannot create the XML parser";
-        return result;
-    }
-    xmlSAXHandlerPtr oldSax = ctxt->sax;
-    ctxt->sax = &sax;
-    ctxt->_private = &reader;
-    int options = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
-    if (reader.gbk) options |= XML_PARSE_IGNORE_ENC;
-    xmlCtxtUseOptions(ctxt, options);
-    sax.warning = OnQuiet;
-    sax.error = OnQuiet;
-    sax.fatalError = OnQuiet;
-    xmlParseDocument(ctxt);
-    if (ctxt->wellFormed == 0) {
-        const xmlError* err = xmlCtxtGetLastError(ctxt);
-        result.error = (err != nullptr && err->message != nullptr) ? err->message : "malformed document";
-        while (!result.error.empty() && (result.error.back() == '\n' || result.error.back() == ' ')) {
-            result.error.pop_back();
-        }
+    const SafeXmlResult parsed =
+        ParseXmlSafely(xml, {OnStartElement, OnEndElement, nullptr}, &reader, reader.gbk);
+    if (!parsed.wellFormed) {
+        result.error = parsed.message;
         result.entries.clear();
     }
-    ctxt->sax = oldSax;
-    if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
-    ctxt->myDoc = nullptr;
-    xmlFreeParserCtxt(ctxt);
     return result;
 }
 
