@@ -29,6 +29,7 @@ void EventThread::Stop() {
         terminated_ = true;
     }
     cv_.notify_all();
+    incoming_->Wake();
     if (!thread_.joinable()) return;
     if (thread_.get_id() == std::this_thread::get_id()) {
         thread_.detach();  // stopped from its own body: it ends when that returns
@@ -43,6 +44,7 @@ void EventThread::Run() {
         BatchCallback callback = callback_;
         lock.unlock();
         InPacketList batch = incoming_->TakeAll();
+        const bool idle = batch.empty();
         if (!batch.empty() && callback) {
             try {
                 callback(std::move(batch));
@@ -53,6 +55,11 @@ void EventThread::Run() {
             }
         }
         batch.clear();
+        if (idle) {
+            incoming_->WaitForItems(std::chrono::milliseconds(kIdleWaitMs));
+            lock.lock();
+            continue;
+        }
         lock.lock();
         cv_.wait_for(lock, std::chrono::milliseconds(kPollMs), [this] { return terminated_; });
     }

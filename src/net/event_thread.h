@@ -1,7 +1,8 @@
 #pragma once
 
 // Drains the incoming queue every 5 ms and hands each non-empty batch to the callback; without a
-// callback the batch is discarded. There is no wake-up signal: the poll bounds event latency.
+// callback the batch is discarded. While the queue stays empty the thread sleeps until a packet is
+// queued (an idle session costs no wake-ups), then takes it at once and resumes the 5 ms cadence.
 
 #include <condition_variable>
 #include <mutex>
@@ -25,6 +26,8 @@ class EventThread {
     void Stop();
 
     static constexpr int kPollMs = 5;
+    // Longest sleep on an empty queue; a packet or Stop() ends it sooner.
+    static constexpr int kIdleWaitMs = 1000;
 
   private:
     void Run();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 namespace morvale::test {
@@ -88,6 +90,49 @@ TEST(MessageQueue, ConcurrentBatchesStayContiguousAndNothingIsLost) {
             ASSERT_EQ(kept[i + k]->index, next[source]++);
         }
     }
+}
+
+// A consumer asleep on an empty queue is woken by a push (either kind) and by Wake(), not by its
+// time-out: each wait here would last a minute otherwise.
+TEST(MessageQueue, WaitForItemsWakesOnPushAndOnWake) {
+    using namespace std::chrono_literals;
+    constexpr auto kLong = 60s;
+    struct Case {
+        const char* name;
+        std::function<void(Queue&)> act;
+        bool items;
+    };
+    const Case cases[] = {
+        {"push", [](Queue& q) { q.Push(std::make_unique<Item>(0, 0)); }, true},
+        {"push all",
+         [](Queue& q) {
+             Queue::List batch;
+             batch.push_back(std::make_unique<Item>(0, 1));
+             q.PushAll(std::move(batch));
+         },
+         true},
+        {"wake", [](Queue& q) { q.Wake(); }, false},
+    };
+    for (const Case& c : cases) {
+        Queue q;
+        std::atomic<bool> waiting{false};
+        bool got = !c.items;
+        auto started = std::chrono::steady_clock::now();
+        std::thread consumer([&] {
+            waiting = true;
+            got = q.WaitForItems(kLong);
+        });
+        while (!waiting) std::this_thread::yield();
+        c.act(q);
+        consumer.join();
+        EXPECT_EQ(got, c.items) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, kLong / 2) << c.name;
+    }
+    // A wake before the wait ends that wait at once; the next one waits again.
+    Queue q;
+    q.Wake();
+    EXPECT_FALSE(q.WaitForItems(kLong));
+    EXPECT_FALSE(q.WaitForItems(1ms));
 }
 
 }  // namespace
