@@ -956,7 +956,7 @@ Json Service::InboxJson(const VisitorRec& v, long since) {
     return arr;
 }
 
-std::optional<Json> Service::VisitorInbox(const std::string& vid, long since, int waitMs) {
+std::optional<Json> Service::VisitorInbox(const std::string& vid, long since, int waitMs, bool heartbeat) {
     std::unique_lock lock(mu_);
     if (!FindVisitor(vid)) return std::nullopt;
     auto has = [&] {
@@ -966,7 +966,7 @@ std::optional<Json> Service::VisitorInbox(const std::string& vid, long since, in
     if (waitMs > 0) cv_.wait_for(lock, std::chrono::milliseconds(waitMs), has);
     VisitorRec* v = FindVisitor(vid);
     if (!v) return std::nullopt;
-    if (waitMs > 0) v->lastPoll = std::chrono::steady_clock::now();
+    if (heartbeat) v->lastPoll = std::chrono::steady_clock::now();
     Json out = Json::Object();
     out["vid"] = vid;
     out["left"] = v->left;

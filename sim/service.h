@@ -125,8 +125,8 @@ class Service {
     bool VisitorAnswerInvite(const std::string& vid, bool accept);
     bool VisitorLeave(const std::string& vid);
     // What reached the visitor side after entry `since` (UTF-8 JSON array), waiting up to waitMs for one.
-    // A visitor that long-polls (waitMs > 0) and then stops for 90 s is taken as gone.
-    std::optional<Json> VisitorInbox(const std::string& vid, long since, int waitMs);
+    // A heartbeat poll comes from an open page: a visitor whose heartbeats stop for 90 s has closed it.
+    std::optional<Json> VisitorInbox(const std::string& vid, long since, int waitMs, bool heartbeat = false);
     std::vector<std::string> LiveVisitors(bool scriptedOnly);
     void MarkScripted(const std::string& vid);
 

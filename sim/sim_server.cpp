@@ -578,7 +578,8 @@ void SimServer::HandleControl(const httplib::Request& req, httplib::Response& re
     } else if (name == "visitor/inbox") {
         if (!need("vid")) return;
         int wait = std::min(static_cast<int>(body.Num("wait_ms", 0)), 60000);
-        auto inbox = service_->VisitorInbox(body.Str("vid"), static_cast<long>(body.Num("since", 0)), wait);
+        auto inbox = service_->VisitorInbox(body.Str("vid"), static_cast<long>(body.Num("since", 0)), wait,
+                                            body.Bool("heartbeat"));
         if (!inbox) return SendError(res, 404, "unknown visitor");
         SendJson(res, *inbox);
     } else if (name == "operator/relogin") {

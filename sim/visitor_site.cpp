@@ -70,8 +70,8 @@ constexpr const char* kWidget = R"HTML(
   $('send').disabled = c != 'active'; $('end').disabled = c == 'none'; $('call').disabled = c != 'none';
  }
  function poll(){
-  api('inbox', {since: since, wait_ms: 25000}).then(function(j){
-   if (j._status != 200) { setTimeout(start, 1000); return; }
+  api('inbox', {since: since, wait_ms: 25000, heartbeat: true}).then(function(j){
+   if (j._status != 200 || j.left) { setTimeout(start, 1000); return; }
    (j.events || []).forEach(function(e){
     since = e.n;
     if (e.type == 'msg') { $('typing').textContent = ''; line(e.opname, clean(e.html), 'op'); }
