@@ -164,4 +164,10 @@ void SetLogEcho(std::FILE* stream) { TheSink().SetEcho(stream); }
 
 bool RotateLog(const std::string& path) { return TheSink().Rotate(path); }
 
+void DebugOutput(std::string_view text) {
+    std::string line(text);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 }  // namespace morvale

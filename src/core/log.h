@@ -35,4 +35,8 @@ void SetLogEcho(std::FILE* stream);
 // did. A sink writing to that path reopens it at its next line.
 bool RotateLog(const std::string& path);
 
+// A plain line for the developer watching the process (window tear-down steps such as
+// "TLoadForm::FormClose"): written to standard error, not to the log file.
+void DebugOutput(std::string_view text);
+
 }  // namespace morvale

@@ -124,5 +124,12 @@ TEST_F(LogTest, RotationMovesOnlyLargerThanTwoMebibytes) {
     EXPECT_FALSE(RotateLog(dir_ / "missing.cdd"));
 }
 
+TEST_F(LogTest, DebugOutputGoesToStandardErrorOnly) {
+    ::testing::internal::CaptureStderr();
+    DebugOutput("TLoadForm::FormClose");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "TLoadForm::FormClose\n");
+    EXPECT_TRUE(Lines().empty());
+}
+
 }  // namespace
 }  // namespace morvale
