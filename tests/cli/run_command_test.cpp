@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "child_process.h"
 #include "core/gbk.h"
+#include "support/child_process.h"
 #include "support/test_http_server.h"
 
 namespace morvale::test {

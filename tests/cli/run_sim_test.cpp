@@ -5,32 +5,11 @@
 
 #include <regex>
 
-#include "child_process.h"
+#include "support/child_process.h"
 #include "support/test_http_server.h"
 
 namespace morvale::test {
 namespace {
-
-class Sim : public ChildProcess {
-  public:
-    Sim()
-        : ChildProcess(MORVALE_SIM, {"--listen", "127.0.0.1:0", "--visitors", "0", "--push-interval", "50"}) {
-        const std::string line = WaitFor({"morvale-sim listening on http://127.0.0.1:"});
-        std::smatch m;
-        if (std::regex_search(line, m, std::regex("http://127\\.0\\.0\\.1:([0-9]+)"))) port = std::stoi(m[1]);
-    }
-
-    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port) + "/morvale"; }
-
-    // A control call; the answer's body ("" when the call failed).
-    std::string Control(const std::string& name, const std::string& json) {
-        httplib::Client http("127.0.0.1", port);
-        auto res = http.Post(("/_sim/" + name).c_str(), json, "application/json");
-        return res && res->status == 200 ? res->body : std::string();
-    }
-
-    int port = 0;
-};
 
 // UTF-8 text (narrow literals are GBK in this build; the CLI's output and the control API are UTF-8).
 std::string U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }

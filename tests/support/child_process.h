@@ -1,6 +1,7 @@
 #pragma once
 
-// Child processes for the command-line tests: morvale-cli run, and the stand-in service.
+// Child processes for the tests that run the real executables: morvale-cli run and the stand-in
+// service morvale-sim (the test target defines MORVALE_CLI / MORVALE_SIM as their paths).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +136,7 @@ class ChildProcess {
     std::vector<bool> taken_;
 };
 
+#ifdef MORVALE_CLI
 // morvale-cli run with the given arguments.
 class Cli : public ChildProcess {
   public:
@@ -145,5 +148,43 @@ class Cli : public ChildProcess {
         return args;
     }
 };
+#endif
+
+#ifdef MORVALE_SIM
+}  // namespace morvale::test
+
+#include <httplib.h>
+
+namespace morvale::test {
+
+// morvale-sim on a free loopback port, without scripted visitors and with a short push interval.
+class Sim : public ChildProcess {
+  public:
+    explicit Sim(const std::vector<std::string>& extraArgs = {})
+        : ChildProcess(MORVALE_SIM, Args(extraArgs)) {
+        const std::string line = WaitFor({"morvale-sim listening on http://127.0.0.1:"});
+        std::smatch m;
+        if (std::regex_search(line, m, std::regex("http://127\\.0\\.0\\.1:([0-9]+)"))) port = std::stoi(m[1]);
+    }
+
+    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port) + "/morvale"; }
+
+    // A control call; the answer's body ("" when the call failed).
+    std::string Control(const std::string& name, const std::string& json) {
+        httplib::Client http("127.0.0.1", port);
+        auto res = http.Post(("/_sim/" + name).c_str(), json, "application/json");
+        return res && res->status == 200 ? res->body : std::string();
+    }
+
+    int port = 0;
+
+  private:
+    static std::vector<std::string> Args(const std::vector<std::string>& extra) {
+        std::vector<std::string> args{"--listen", "127.0.0.1:0", "--visitors", "0", "--push-interval", "50"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+};
+#endif
 
 }  // namespace morvale::test
