@@ -320,8 +320,15 @@ void SimServer::Handle(const httplib::Request& req, httplib::Response& res) {
     }
     if (fault && fault->kind == FaultKind::Delay) SleepFor(fault->delayMs);
 
+    // A fault whose answer replaces the whole reply stands for a server that failed before it acted:
+    // the request changes nothing, takes none of the session's queued events (they would be lost
+    // with the discarded reply) and a subscription answers at once instead of after its hold.
+    const bool replaced = fault && (fault->kind == FaultKind::Status || fault->kind == FaultKind::Empty ||
+                                    fault->kind == FaultKind::Garbage ||
+                                    fault->kind == FaultKind::Malformed || fault->kind == FaultKind::Raw);
     std::string endpoint = EndpointPath(path);
-    if (!HandlePages(req, res, endpoint, params)) HandleProtocol(req, res, endpoint, params, req.body);
+    if (!replaced && !HandlePages(req, res, endpoint, params))
+        HandleProtocol(req, res, endpoint, params, req.body);
     if (fault && !ApplyFault(*fault, req, res)) AbortConnection(req);
 }
 

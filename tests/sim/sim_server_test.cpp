@@ -692,6 +692,36 @@ TEST_F(SimServerTest, FaultsPerEndpoint) {
     Control("fault", Obj({{"path", "/c/a.php"}, {"kind", "explode"}}), 400);
 }
 
+TEST_F(SimServerTest, FaultThatReplacesTheReplyKeepsQueuedEventsAndDoesNotHold) {
+    Op op = Login("op01");
+    Drain(op);
+    Control("event", Obj({{"login", "op01"}, {"type", 999}, {"fields", Json::Array()}}));
+    for (const char* kind : {"status", "empty", "garbage", "malformed", "raw"}) {
+        SCOPED_TRACE(kind);
+        Control("fault", Obj({{"path", "/c/a.php"}, {"kind", kind}}));
+        Get("/live/c/a.php?", op.sid);
+    }
+    // The failed replies took nothing: the event is still there for the next request.
+    auto frames = Drain(op);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].type, 999);
+
+    // A failing subscription answers at once, not after holding the request.
+    server_->Stop();
+    SimOptions o;
+    o.port = 0;
+    o.service.pushHoldMs = 60000;
+    server_ = std::make_unique<SimServer>(o);
+    ASSERT_TRUE(server_->Start());
+    op = Login("op01");
+    Control("fault", Obj({{"path", "/sub.php"}, {"kind", "status"}}));
+    auto c = Client();
+    c->set_read_timeout(5, 0);
+    auto res = c->Get("/live/sub.php?id=op_" + op.sid, {{"If-Modified-Since", "0"}, {"If-None-Match", "0"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 500);
+}
+
 TEST_F(SimServerTest, StopAndResumeAnswering) {
     Op op = Login("op01");
     Control("stop");
