@@ -2,7 +2,10 @@
 // API plays the visitor and the operator's other sign-ins.
 
 #include <httplib.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "support/child_process.h"
@@ -60,6 +63,80 @@ TEST(CliRunOnSim, OperatorSessionEndToEnd) {
     ASSERT_NE(sim.Control("operator/elsewhere", R"({"site":"demo","login":"op01"})"), "");
     EXPECT_NE(cli.WaitFor({"\"cb\":\"CbcOtherMeLogin\""}), "");
     EXPECT_EQ(cli.Wait(), 5);
+}
+
+// Two operators of one site: what one does reaches the visitor and the other operator.
+TEST(CliRunOnSim, TwoOperatorsShareTheSite) {
+    Sim sim;
+    ASSERT_GT(sim.port, 0);
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("morvale-cli-sim-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string file = (dir / "price.txt").string();
+    std::ofstream(file) << "price list";
+    const std::string library = (dir / "library.xml").string();
+    std::ofstream(library) << "<?xml version=\"1.0\" encoding=\"gb2312\"?><root><i n=\"hi\">hello</i></root>";
+
+    Cli admin({"--site", "demo", "--user", "admin", "--pass", "123456", "--base-url", sim.BaseUrl()});
+    Cli op({"--site", "demo", "--user", "op01", "--pass", "123456", "--base-url", sim.BaseUrl()});
+    for (Cli* cli : {&admin, &op}) {
+        ASSERT_NE(cli->WaitFor({"\"cb\":\"CbcLogin\"", "\"ok\":true"}), "");
+        ASSERT_NE(cli->WaitFor({"\"cb\":\"CbcVisitorAll\""}), "");
+    }
+
+    const std::string vid = Field(sim.Control("visitor/arrive", R"({"guest_id":"g1"})"), "vid");
+    ASSERT_FALSE(vid.empty());
+    const std::string inVisitor = "\"vid\":\"" + vid + "\"";
+    ASSERT_NE(sim.Control("visitor/page", R"({"vid":")" + vid + R"(","url":"http://demo/p2","title":"p2"})"),
+              "");
+    EXPECT_NE(op.WaitFor({"\"cb\":\"CbcVisitorChangePage\"", inVisitor}), "");
+
+    ASSERT_NE(sim.Control("visitor/call", R"({"vid":")" + vid + R"(","question":"hi"})"), "");
+    ASSERT_NE(admin.WaitFor({"\"cb\":\"CbcVisitorCall\"", inVisitor}), "");
+    admin.Send("accept " + vid);
+    EXPECT_NE(admin.WaitFor({"\"cb\":\"CbcVisitorChat\"", inVisitor, "\"state\":5"}), "");
+    EXPECT_NE(op.WaitFor({"\"cb\":\"CbcVisitorChat\"", inVisitor, "\"state\":4"}), "");
+
+    ASSERT_NE(sim.Control("visitor/type", R"({"vid":")" + vid + R"(","text":"typing now"})"), "");
+    EXPECT_NE(admin.WaitFor({"\"cb\":\"CbcVisitorPreMsg\"", inVisitor}), "");
+    admin.Send("typing " + vid + " 1");
+    admin.Send("sendfile " + vid + " " + file);
+    std::string inbox;
+    EXPECT_TRUE(WaitUntil([&] {
+        inbox = sim.Control("visitor/inbox", R"({"vid":")" + vid + R"(","since":0,"wait_ms":500})");
+        return inbox.find("\"typing\"") != std::string::npos && inbox.find("price.txt") != std::string::npos;
+    })) << inbox;
+
+    admin.Send(U8(u8"guest g1 张三"));
+    EXPECT_NE(op.WaitFor({"\"cb\":\"CbcVisitorGuest\"", U8(u8"张三")}), "");
+
+    // The administrator's new library reaches the other operator as a fresh download.
+    admin.Send("faq-up " + library);
+    EXPECT_NE(admin.WaitFor({"\"cb\":\"CbcFAQUpOK\""}), "");
+    EXPECT_NE(op.WaitFor({"\"cb\":\"CbcFileDownloaded\""}), "");
+    EXPECT_NE(op.WaitFor({"\"cb\":\"CbcFileDownloaded\""}), "");
+
+    // An invitation the visitor accepts, and a forced chat, both become the inviting operator's chats.
+    const std::string invited = Field(sim.Control("visitor/arrive", "{}"), "vid");
+    ASSERT_NE(op.WaitFor({"\"cb\":\"CbcVisitorAdd\"", "\"vid\":\"" + invited + "\""}), "");
+    op.Send("invite " + invited);
+    EXPECT_TRUE(WaitUntil([&] {
+        inbox = sim.Control("visitor/inbox", R"({"vid":")" + invited + R"(","since":0,"wait_ms":500})");
+        return inbox.find("\"invite\"") != std::string::npos;
+    })) << inbox;
+    ASSERT_NE(sim.Control("visitor/invite_answer", R"({"vid":")" + invited + R"(","accept":true})"), "");
+    EXPECT_NE(op.WaitFor({"\"cb\":\"CbcVisitorChat\"", "\"vid\":\"" + invited + "\"", "\"state\":5"}), "");
+
+    const std::string forced = Field(sim.Control("visitor/arrive", "{}"), "vid");
+    ASSERT_NE(op.WaitFor({"\"cb\":\"CbcVisitorAdd\"", "\"vid\":\"" + forced + "\""}), "");
+    op.Send("force " + forced);
+    EXPECT_NE(op.WaitFor({"\"cb\":\"CbcVisitorChat\"", "\"vid\":\"" + forced + "\"", "\"state\":5"}), "");
+
+    admin.Send("quit");
+    op.Send("quit");
+    EXPECT_EQ(admin.Wait(), 0);
+    EXPECT_EQ(op.Wait(), 0);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(CliRunOnSim, WrongPasswordIsRefused) {
