@@ -79,10 +79,11 @@ TEST(CliRunOnSim, TwoOperatorsShareTheSite) {
 
     Cli admin({"--site", "demo", "--user", "admin", "--pass", "123456", "--base-url", sim.BaseUrl()});
     Cli op({"--site", "demo", "--user", "op01", "--pass", "123456", "--base-url", sim.BaseUrl()});
-    for (Cli* cli : {&admin, &op}) {
-        ASSERT_NE(cli->WaitFor({"\"cb\":\"CbcLogin\"", "\"ok\":true"}), "");
-        ASSERT_NE(cli->WaitFor({"\"cb\":\"CbcVisitorAll\""}), "");
-    }
+    const std::string adminLogin = admin.WaitFor({"\"cb\":\"CbcLogin\"", "\"ok\":true"});
+    const std::string opLogin = op.WaitFor({"\"cb\":\"CbcLogin\"", "\"ok\":true"});
+    ASSERT_NE(adminLogin, "");
+    ASSERT_NE(opLogin, "");
+    for (Cli* cli : {&admin, &op}) ASSERT_NE(cli->WaitFor({"\"cb\":\"CbcVisitorAll\""}), "");
 
     const std::string vid = Field(sim.Control("visitor/arrive", R"({"guest_id":"g1"})"), "vid");
     ASSERT_FALSE(vid.empty());
@@ -94,7 +95,8 @@ TEST(CliRunOnSim, TwoOperatorsShareTheSite) {
     ASSERT_NE(sim.Control("visitor/call", R"({"vid":")" + vid + R"(","question":"hi"})"), "");
     ASSERT_NE(admin.WaitFor({"\"cb\":\"CbcVisitorCall\"", inVisitor}), "");
     admin.Send("accept " + vid);
-    EXPECT_NE(admin.WaitFor({"\"cb\":\"CbcVisitorChat\"", inVisitor, "\"state\":5"}), "");
+    const std::string adminChat = admin.WaitFor({"\"cb\":\"CbcVisitorChat\"", inVisitor, "\"state\":5"});
+    EXPECT_NE(adminChat, "");
     EXPECT_NE(op.WaitFor({"\"cb\":\"CbcVisitorChat\"", inVisitor, "\"state\":4"}), "");
 
     ASSERT_NE(sim.Control("visitor/type", R"({"vid":")" + vid + R"(","text":"typing now"})"), "");
@@ -115,6 +117,21 @@ TEST(CliRunOnSim, TwoOperatorsShareTheSite) {
     EXPECT_NE(admin.WaitFor({"\"cb\":\"CbcFAQUpOK\""}), "");
     EXPECT_NE(op.WaitFor({"\"cb\":\"CbcFileDownloaded\""}), "");
     EXPECT_NE(op.WaitFor({"\"cb\":\"CbcFileDownloaded\""}), "");
+
+    // A transfer, as the transfer page performs it on a click: offered to op01, who accepts it and
+    // continues the chat with its transcript.
+    ASSERT_NE(sim.Control("visitor/send", R"({"vid":")" + vid + R"(","msg":"before the transfer"})"), "");
+    ASSERT_NE(admin.WaitFor({"\"cb\":\"CbcVisitorMsg\"", "before the transfer"}), "");
+    httplib::Client page("127.0.0.1", sim.port);
+    const std::string transfer = "/live/c/atransfer.php?PHPSESSID=" + Field(adminLogin, "sessionId") +
+                                 "&vid=" + vid + "&rid=" + Field(adminChat, "rid") +
+                                 "&to=" + Field(opLogin, "opid");
+    const auto transferred = page.Get(transfer.c_str());
+    ASSERT_TRUE(transferred && transferred->status == 200);
+    EXPECT_NE(transferred->body.find("me:://close"), std::string::npos);
+    ASSERT_NE(op.WaitFor({"\"cb\":\"CbcVisitorCall\"", inVisitor, "\"state\":8"}), "");
+    op.Send("accept " + vid);
+    EXPECT_NE(op.WaitFor({"\"cb\":\"CbcVisitorChat\"", inVisitor, "\"state\":5", "before the transfer"}), "");
 
     // An invitation the visitor accepts, and a forced chat, both become the inviting operator's chats.
     const std::string invited = Field(sim.Control("visitor/arrive", "{}"), "vid");
