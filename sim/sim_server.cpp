@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <csignal>
 #include <random>
 
@@ -356,9 +357,15 @@ bool SimServer::ApplyFault(const Fault& f, const httplib::Request& req, httplib:
             return true;
         }
         case FaultKind::Garbage: {
+            // Random bytes in a block of at most 64 KiB, repeated: a reply of many megabytes is made
+            // at once instead of keeping the client waiting past its read time-out.
             std::mt19937 rng(static_cast<unsigned>(f.size) * 7919u + 17u);
+            const std::size_t size = static_cast<std::size_t>(f.size);
+            std::string block(std::min<std::size_t>(size, 65536), '\0');
+            for (char& b : block) b = static_cast<char>(rng() & 0xFF);
             std::string bytes;
-            for (int i = 0; i < f.size; ++i) bytes += static_cast<char>(rng() & 0xFF);
+            bytes.reserve(size);
+            while (bytes.size() < size) bytes.append(block, 0, std::min(block.size(), size - bytes.size()));
             res.status = 200;
             res.set_content(bytes, "application/octet-stream");
             return true;
