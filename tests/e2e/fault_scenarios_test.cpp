@@ -408,6 +408,24 @@ TEST_F(FaultScenario, SlowPushIsAskedAgainAtOnceAndLosesNoEvent) {
     EXPECT_TRUE(RunUntil([&] { return Has(CbcVisitorAdd, [&](const Seen& s) { return s.vid == vid; }); }));
 }
 
+TEST_F(FaultScenario, SlowDownloadTimesOutAndTheNextOneArrives) {
+    SignIn();
+    const std::string faqUrl = client_->user()->faqUrl;
+    ASSERT_NE(faqUrl.find("/faq/"), std::string::npos);
+    Hub().DownFile().SetReadTimeout(700);
+    Fault(R"({"path":")" + faqUrl.substr(faqUrl.find("/faq/")) +
+          R"(","kind":"silence","delay_ms":20000,"count":-1})");
+    client_->FAQFromUrl(faqUrl);
+    // Every attempt times out waiting for data; the download ends as failed, with no callback.
+    EXPECT_TRUE(LogHas("Read timed out.", 3, 30s));
+    EXPECT_TRUE(LogHas("<<<<<网络异常"));
+    EXPECT_FALSE(Has(CbcFileDownloaded));
+    ASSERT_NE(Control("faults/clear"), "");
+    client_->FAQFromUrl(faqUrl);
+    EXPECT_TRUE(RunUntil([&] { return Has(CbcFileDownloaded); }));
+    EXPECT_FALSE(Has(CbcOpMustReLogin));
+}
+
 TEST_F(FaultScenario, FailedPushIsATimeoutEventWithoutARequest) {
     SignIn();
     Fault(R"({"path":"/sub.php","kind":"status","status":500,"count":2})");
