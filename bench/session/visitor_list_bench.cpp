@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "bench_session.h"
 #include "protocol/in_packet.h"
 #include "session/client.h"
 
@@ -13,26 +14,6 @@ namespace morvale {
 namespace {
 
 constexpr int kVisitors = 10000;
-
-class NullNet : public NetLink {
-  public:
-    void SetCallback(BatchCallback) override {}
-    void SetKeepalive(std::function<void()>) override {}
-    void SendPacket(std::unique_ptr<OutPacket>) override {}
-    void SetBaseUrl(const std::string&) override {}
-    void SetProxy(const std::string&, int) override {}
-    void ClearProxy() override {}
-    void StartWorkers() override {}
-    void ResumePush() override {}
-    void SuspendPush() override {}
-    void StartKeepalive() override {}
-    void StopKeeplive() override {}
-    void SetPushChannel(const std::string&) override {}
-    void SetPushInterval(int) override {}
-    void SetCommandReadTimeout(int) override {}
-    void AddCookie(const std::string&) override {}
-    void Shutdown() override {}
-};
 
 class CountingListener : public ClientListener {
   public:
@@ -132,7 +113,7 @@ BENCHMARK(BM_BareLibxml2SaxParse)->Unit(benchmark::kMillisecond);
 void BM_ApplyVisitorAll(benchmark::State& state) {
     const std::string reply = Frame(VisitorListDocument());
     InlineExecutor executor;
-    Client client(std::make_unique<NullNet>(), executor, ClientOptions{"morvale", "http://127.0.0.1/x"});
+    Client client(std::make_unique<bench::NullNet>(), executor, ClientOptions{"morvale", "http://127.0.0.1/x"});
     auto user = std::make_unique<User>("demo", "op01", "x");
     user->opId = "op1";
     client.SetUser(std::move(user));
