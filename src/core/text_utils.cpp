@@ -206,28 +206,10 @@ std::optional<std::string> UrlDecode(std::string_view text) {
     return out;
 }
 
-std::string XmlEscapeText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
+namespace {
 
-std::string XmlEscapeAttr(std::string_view text) {
+// Markup characters become entities; quotes only where an attribute value needs them.
+std::string XmlEscape(std::string_view text, bool quotes) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -242,10 +224,10 @@ std::string XmlEscapeAttr(std::string_view text) {
                 out += "&amp;";
                 break;
             case '\'':
-                out += "&apos;";
+                out += quotes ? "&apos;" : "'";
                 break;
             case '"':
-                out += "&quot;";
+                out += quotes ? "&quot;" : "\"";
                 break;
             default:
                 out += c;
@@ -253,6 +235,12 @@ std::string XmlEscapeAttr(std::string_view text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string XmlEscapeText(std::string_view text) { return XmlEscape(text, false); }
+
+std::string XmlEscapeAttr(std::string_view text) { return XmlEscape(text, true); }
 
 std::vector<std::string> Split(std::string_view text, std::string_view delimiter) {
     std::vector<std::string> pieces;
